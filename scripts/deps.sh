@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing BREVAK needs.
+set -euo pipefail
+packages=(
+  g++ cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+)
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update
+"${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${packages[@]}"
