@@ -24,7 +24,7 @@ void CheckChecksum(const Frame& f, size_t at) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto r = std::make_unique<ProfileRecord>();
-  std::memcpy(r.get(), data, std::min(size, sizeof(ProfileRecord)));
+  if (size > 0) std::memcpy(static_cast<void*>(r.get()), data, std::min(size, sizeof(ProfileRecord)));
   // Short inputs steer the fields that matter most: the step counts of the macros.
   if (size < sizeof(ProfileRecord))
     for (size_t i = 0; i < size && i < kPageButtons; ++i) {
