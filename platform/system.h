@@ -1,0 +1,22 @@
+#pragma once
+// Process services beyond the Win32 calls in winapi.h.
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace brevak {
+
+// Where debug output goes instead of stderr (tests capture it); an empty function restores
+// the default (stderr when BREVAK_DEBUG is set). Receives UTF-8.
+void SetDebugSink(std::function<void(std::string_view)> sink);
+
+// The program folder, ending in '/': BREVAK_PROGRAM_DIR when set (tests run from another
+// folder than the program's), else the folder of the running executable. Empty when neither
+// can be found.
+std::u16string ProgramFolder();
+
+// Why the last LoadLibraryW or GetProcAddress of this thread failed (dlerror's text).
+std::string LastLoadError();
+
+}  // namespace brevak
