@@ -1,0 +1,33 @@
+#pragma once
+// Whole-file reads and crash-safe whole-file writes for the stores and exported files.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace brevak {
+
+// The file's bytes, or nothing when it cannot be opened or read.
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::filesystem::path& path);
+
+// Writes the pieces, in order, to a temporary file in the same folder, flushes it to disk
+// and renames it over `path`: a crash or a full disk leaves the old file or the new one,
+// never a mix. Returns false (and leaves the old file untouched) on any failure.
+bool WriteFileAtomic(const std::filesystem::path& path, std::span<const std::span<const uint8_t>> pieces);
+
+inline bool WriteFileAtomic(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
+  std::span<const uint8_t> one[] = {bytes};
+  return WriteFileAtomic(path, one);
+}
+
+// Creates `dir` (and its parents) when missing; false when it is not a usable folder.
+bool EnsureFolder(const std::filesystem::path& dir);
+
+// Copies a file that could not be read as a store to "<name>.damaged" (or ".damaged.N"
+// when that exists already), so the user's original bytes survive any later save.
+// Returns the copy's path, or nothing when the copy failed.
+std::optional<std::filesystem::path> KeepDamagedCopy(const std::filesystem::path& path);
+
+}  // namespace brevak

@@ -1,0 +1,110 @@
+#include "store/macro_store.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/text.h"
+#include "store/file_io.h"
+#include "store/names.h"
+
+namespace brevak {
+
+namespace fs = std::filesystem;
+
+fs::path MacroStorePath() { return GetDataFolder() / "ms_1" / "macro.data"; }
+
+StoreLoad MacroStore::Load() {
+  list_.clear();
+  damaged_copy_.clear();
+  auto bytes = ReadWholeFile(file_);
+  if (!bytes) return StoreLoad::kLoaded;  // no library yet
+  const size_t records = bytes->size() / sizeof(MacroRecord);
+  for (size_t i = 0; i < records; ++i) {
+    auto m = std::make_unique<MacroRecord>();
+    std::memcpy(static_cast<void*>(m.get()), bytes->data() + i * sizeof(MacroRecord), sizeof(MacroRecord));
+    list_.push_back(std::move(m));
+  }
+  if (bytes->size() % sizeof(MacroRecord) == 0) return StoreLoad::kLoaded;
+  // A cut-off last record: keep the whole ones, keep the original aside, write a valid file.
+  if (auto copy = KeepDamagedCopy(file_)) damaged_copy_ = *copy;
+  else keep_aside_before_save_ = true;
+  Save();
+  return StoreLoad::kRepaired;
+}
+
+bool MacroStore::Save() {
+  if (keep_aside_before_save_) {
+    auto copy = KeepDamagedCopy(file_);
+    if (!copy) return false;
+    damaged_copy_ = *copy;
+    keep_aside_before_save_ = false;
+  }
+  if (!EnsureFolder(file_.parent_path())) return false;
+  std::vector<std::span<const uint8_t>> pieces;
+  pieces.reserve(list_.size());
+  for (const auto& m : list_) pieces.emplace_back(reinterpret_cast<const uint8_t*>(m.get()), sizeof(MacroRecord));
+  return WriteFileAtomic(file_, pieces);
+}
+
+MacroRecord* AddMacro(MacroStore& store) {
+  auto& list = store.list();
+  std::u16string base = LanguageText(u"add_macro_text") + Utf8ToUtf16(std::to_string(list.size() + 1));
+  auto m = std::make_unique<MacroRecord>();
+  SetFixed(m->name, MakeUniqueName(list, base));
+  list.push_back(std::move(m));
+  store.Save();
+  return list.back().get();
+}
+
+bool DeleteMacro(MacroStore& store, int index) {
+  auto& list = store.list();
+  if (index < 0 || size_t(index) >= list.size()) return false;
+  list.erase(list.begin() + index);
+  store.Save();
+  return true;
+}
+
+int MatchButtonMacro(const MacroList& list, const ButtonEntry& entry) {
+  const std::u16string_view name = FixedView(entry.macro_name);
+  for (size_t i = 0; i < list.size(); ++i)
+    if (EqualsNoCase(FixedView(list[i]->name), name)) return int(i);
+  return -1;
+}
+
+namespace {
+constexpr int kAssignableButtons = 12;
+
+void ResetButtonToDefault(ButtonEntry& e, int slot) {
+  auto* bytes = reinterpret_cast<uint8_t*>(&e);
+  bytes[0] = 0;
+  std::memset(bytes + 3, 0, 1072 - 3);
+  std::memset(bytes + 1076, 0, sizeof(ButtonEntry) - 1076);
+  e.function_code = kDefaultFunctionCodes[size_t(slot)];
+  e.function_param = 0;
+  e.macro_list_index = -1;
+}
+
+void RefreshButtonCopy(ButtonEntry& e, const MacroRecord& m) {
+  e.macro_action_count = uint16_t(std::clamp(m.action_count, 0, kMaxMacroActions));
+  std::memset(e.macro_name, 0, sizeof e.macro_name);
+  std::memcpy(e.macro_name, m.name, sizeof e.macro_name);
+  std::memcpy(e.macro_actions, m.actions, sizeof e.macro_actions);
+}
+}  // namespace
+
+bool SyncButtonMacros(ProfileList& profiles, const MacroList& macros, int current) {
+  bool touched_current = false;
+  for (size_t p = 0; p < profiles.size(); ++p) {
+    for (int slot = 0; slot < kAssignableButtons; ++slot) {
+      ButtonEntry& e = profiles[p]->button[slot];
+      if (e.function_code != kFunctionMacro && FixedView(e.macro_name).empty()) continue;
+      const int index = MatchButtonMacro(macros, e);
+      if (index < 0) ResetButtonToDefault(e, slot);
+      else RefreshButtonCopy(e, *macros[size_t(index)]);
+      if (int(p) == current) touched_current = true;
+    }
+  }
+  return touched_current;
+}
+
+}  // namespace brevak

@@ -1,0 +1,113 @@
+#include "store/profile_store.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+#include "platform/text.h"
+#include "store/file_io.h"
+#include "store/names.h"
+
+namespace brevak {
+
+namespace fs = std::filesystem;
+
+fs::path GetDataFolder() {
+  fs::path dir;
+  if (const char* env = std::getenv("BREVAK_DATA_DIR"); env && *env) {
+    dir = env;
+  } else if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+    dir = fs::path(xdg) / "brevak" / "Data";
+  } else {
+    const char* home = std::getenv("HOME");
+    dir = fs::path(home && *home ? home : ".") / ".local" / "share" / "brevak" / "Data";
+  }
+  EnsureFolder(dir);
+  return dir;
+}
+
+fs::path ProfileStorePath() { return GetDataFolder() / "ms_1" / "pro.data"; }
+
+ProfileRecord* AddDefaultProfile(ProfileList& list) {
+  std::u16string base = LanguageText(u"add_profile_text") + Utf8ToUtf16(std::to_string(list.size() + 1));
+  auto record = NewProfileRecord(u"");
+  SetFixed(record->name, MakeUniqueName(list, base));
+  list.push_back(std::move(record));
+  return list.back().get();
+}
+
+ProfileStore::ProfileStore(fs::path file) : file_(std::move(file)), header_(std::make_unique<ProfileStoreHeader>()) {}
+
+StoreLoad ProfileStore::Load() {
+  auto lock = Lock();
+  list_.clear();
+  std::memset(header_.get(), 0, sizeof(ProfileStoreHeader));
+  damaged_copy_.clear();
+  list_changed_ = false;
+
+  std::error_code ec;
+  auto bytes = ReadWholeFile(file_);
+  if (!bytes) {
+    // A file we may not read must not be replaced unseen: move it aside first.
+    if (fs::exists(file_, ec)) {
+      fs::path aside = file_;
+      aside += ".unreadable";
+      fs::rename(file_, aside, ec);
+      if (!ec) damaged_copy_ = aside;
+    }
+    AddDefaultProfile(list_);
+    Save();
+    return StoreLoad::kFirstRun;
+  }
+
+  const size_t size = bytes->size();
+  const size_t header_bytes = std::min(size, sizeof(ProfileStoreHeader));
+  if (header_bytes > 0) std::memcpy(header_.get(), bytes->data(), header_bytes);
+  const size_t records = size > sizeof(ProfileStoreHeader) ? (size - sizeof(ProfileStoreHeader)) / sizeof(ProfileRecord) : 0;
+  for (size_t i = 0; i < records; ++i) {
+    auto r = std::make_unique<ProfileRecord>();
+    std::memcpy(static_cast<void*>(r.get()), bytes->data() + sizeof(ProfileStoreHeader) + i * sizeof(ProfileRecord),
+                sizeof(ProfileRecord));
+    list_.push_back(std::move(r));
+  }
+  const bool whole = size == sizeof(ProfileStoreHeader) + records * sizeof(ProfileRecord) && records > 0;
+  const bool selection_ok = header_->selected_profile >= 0 && size_t(header_->selected_profile) < list_.size();
+  if (whole && selection_ok) return StoreLoad::kLoaded;
+
+  // Damaged: keep every complete record, keep the original bytes aside, write a valid store.
+  if (auto copy = KeepDamagedCopy(file_)) {
+    damaged_copy_ = *copy;
+  } else {
+    keep_aside_before_save_ = true;
+  }
+  if (list_.empty()) AddDefaultProfile(list_);
+  if (!selection_ok) header_->selected_profile = 0;
+  Save();
+  return StoreLoad::kRepaired;
+}
+
+bool ProfileStore::Save() {
+  auto lock = Lock();
+  if (keep_aside_before_save_) {
+    // The damaged original could not be copied at load; never overwrite it uncopied.
+    auto copy = KeepDamagedCopy(file_);
+    if (!copy) return false;
+    damaged_copy_ = *copy;
+    keep_aside_before_save_ = false;
+  }
+  if (!EnsureFolder(file_.parent_path())) return false;
+  std::vector<std::span<const uint8_t>> pieces;
+  pieces.reserve(list_.size() + 1);
+  pieces.emplace_back(reinterpret_cast<const uint8_t*>(header_.get()), sizeof(ProfileStoreHeader));
+  for (const auto& r : list_) pieces.emplace_back(reinterpret_cast<const uint8_t*>(r.get()), sizeof(ProfileRecord));
+  if (!WriteFileAtomic(file_, pieces)) return false;
+  list_changed_ = false;
+  return true;
+}
+
+bool ProfileStore::SavePendingListChanges() {
+  auto lock = Lock();
+  return list_changed_ ? Save() : true;
+}
+
+}  // namespace brevak

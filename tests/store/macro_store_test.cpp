@@ -1,0 +1,127 @@
+#include "store/macro_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include <fstream>
+
+#include "platform/text.h"
+#include "store_test_util.h"
+
+namespace brevak {
+namespace {
+
+namespace fs = std::filesystem;
+using MacroStoreTest = test::DataFolderTest;
+
+MacroRecord* Named(MacroStore& s, std::u16string_view name, int steps) {
+  MacroRecord* m = AddMacro(s);
+  SetFixed(m->name, name);
+  m->action_count = steps;
+  for (int i = 0; i < steps; ++i) {
+    m->actions[i].kind = uint8_t(1 + i % 2);
+    m->actions[i].code = uint8_t(4 + i);
+    m->actions[i].delay = uint16_t(10 * i);
+  }
+  s.Save();
+  return m;
+}
+
+TEST_F(MacroStoreTest, AddDeleteAndReload) {
+  MacroStore store;
+  EXPECT_EQ(store.Load(), StoreLoad::kLoaded);
+  EXPECT_TRUE(store.list().empty());
+  EXPECT_FALSE(fs::exists(store.file()));  // a missing library creates no file
+
+  MacroRecord* m = AddMacro(store);
+  EXPECT_EQ(FixedToString(m->name), u"add_macro_text1");
+  EXPECT_EQ(fs::file_size(store.file()), 3096u);
+  AddMacro(store);
+  EXPECT_EQ(FixedToString(store.list()[1]->name), u"add_macro_text2");
+
+  EXPECT_FALSE(DeleteMacro(store, 2));
+  EXPECT_FALSE(DeleteMacro(store, -1));
+  EXPECT_TRUE(DeleteMacro(store, 0));
+  EXPECT_EQ(FixedToString(store.list()[0]->name), u"add_macro_text2");
+  EXPECT_TRUE(DeleteMacro(store, 0));
+  EXPECT_EQ(fs::file_size(store.file()), 0u);
+  MacroStore again;
+  again.Load();
+  EXPECT_TRUE(again.list().empty());
+}
+
+TEST_F(MacroStoreTest, CutLastRecordIsRepairedAndKeptAside) {
+  MacroStore store;
+  Named(store, u"one", 3);
+  Named(store, u"two", 4);
+  fs::resize_file(store.file(), 3096 + 100);
+  MacroStore again;
+  EXPECT_EQ(again.Load(), StoreLoad::kRepaired);
+  ASSERT_EQ(again.list().size(), 1u);
+  EXPECT_EQ(FixedToString(again.list()[0]->name), u"one");
+  EXPECT_EQ(fs::file_size(again.damaged_copy()), 3196u);
+  EXPECT_EQ(fs::file_size(again.file()), 3096u);
+}
+
+TEST_F(MacroStoreTest, MatchIgnoresCase) {
+  MacroStore store;
+  Named(store, u"Fire", 2);
+  Named(store, u"\u00C9clair", 2);
+  ButtonEntry e{};
+  SetFixed(e.macro_name, u"fIRE");
+  EXPECT_EQ(MatchButtonMacro(store.list(), e), 0);
+  SetFixed(e.macro_name, u"\u00E9CLAIR");
+  EXPECT_EQ(MatchButtonMacro(store.list(), e), 1);
+  SetFixed(e.macro_name, u"none");
+  EXPECT_EQ(MatchButtonMacro(store.list(), e), -1);
+  EXPECT_EQ(MatchButtonMacro(MacroList{}, e), -1);
+}
+
+TEST_F(MacroStoreTest, ButtonCopiesFollowTheLibrary) {
+  MacroStore store;
+  Named(store, u"Fire", 3);
+  Named(store, u"Jump", 2);
+  ProfileList profiles;
+  for (int p = 0; p < 2; ++p) profiles.push_back(NewProfileRecord(u"p"));
+  auto bind = [&](ProfileRecord& r, int slot, const MacroRecord& m) {
+    ButtonEntry& b = r.button[slot];
+    b.function_code = kFunctionMacro;
+    b.macro_loop_count = 4;
+    b.macro_repeat_mode = 1;
+    b.macro_list_index = 0;
+    std::memcpy(b.macro_name, m.name, sizeof b.macro_name);
+    b.macro_action_count = uint16_t(m.action_count);
+    std::memcpy(b.macro_actions, m.actions, sizeof b.macro_actions);
+  };
+  bind(*profiles[0], 2, *store.list()[0]);
+  bind(*profiles[1], 7, *store.list()[0]);
+  bind(*profiles[1], 1, *store.list()[1]);
+  bind(*profiles[1], 14, *store.list()[1]);  // beyond the 12 assignable buttons: left alone
+
+  // Edit Fire's steps and rename Jump.
+  store.list()[0]->actions[1].delay = 999;
+  store.list()[0]->action_count = 2;
+  SetFixed(store.list()[1]->name, u"Leap");
+
+  EXPECT_FALSE(SyncButtonMacros(profiles, store.list(), 5));
+  EXPECT_TRUE(SyncButtonMacros(profiles, store.list(), 1));
+  for (auto* b : {&profiles[0]->button[2], &profiles[1]->button[7]}) {
+    EXPECT_EQ(b->function_code, kFunctionMacro);
+    EXPECT_EQ(b->macro_action_count, 2);
+    EXPECT_EQ(b->macro_actions[1].delay, 999);
+    EXPECT_EQ(b->macro_loop_count, 4);  // the button's own choices stay
+    EXPECT_EQ(b->macro_repeat_mode, 1);
+  }
+  const ButtonEntry& reset = profiles[1]->button[1];
+  EXPECT_EQ(reset.function_code, kDefaultFunctionCodes[1]);
+  EXPECT_EQ(reset.macro_list_index, -1);
+  EXPECT_EQ(reset.macro_action_count, 0);
+  EXPECT_EQ(FixedToString(reset.macro_name), u"");
+  EXPECT_EQ(reset.macro_actions[0].code, 0);
+  EXPECT_EQ(reset.reserved_8, 0);  // bytes 3..1071 are cleared with the rest of the binding
+  EXPECT_EQ(profiles[1]->button[14].function_code, kFunctionMacro);
+}
+
+}  // namespace
+}  // namespace brevak

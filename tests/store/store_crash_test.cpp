@@ -1,0 +1,112 @@
+// A store on disk is always either the old one or the new one: killed saves, a full disk
+// and saves racing with list changes on other threads never leave a mix.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <thread>
+
+#include "platform/text.h"
+#include "store/profile_store.h"
+#include "store_test_util.h"
+
+namespace brevak {
+namespace {
+
+using StoreCrashTest = test::DataFolderTest;
+
+// Every profile of a store written by these tests is named after the store's size, so a
+// store that mixes two saves is caught by its names.
+void Fill(ProfileStore& s, size_t n) {
+  auto lock = s.Lock();
+  s.list().clear();
+  for (size_t i = 0; i < n; ++i) s.list().push_back(NewProfileRecord(Utf8ToUtf16("size" + std::to_string(n))));
+  s.header().selected_profile = int32_t(n - 1);
+}
+
+void ExpectConsistent(const std::filesystem::path& file, std::initializer_list<size_t> sizes) {
+  ProfileStore s(file);
+  ASSERT_EQ(s.Load(), StoreLoad::kLoaded);
+  const size_t n = s.list().size();
+  EXPECT_NE(std::find(sizes.begin(), sizes.end(), n), sizes.end()) << n << " profiles";
+  for (const auto& r : s.list()) EXPECT_EQ(FixedToString(r->name), Utf8ToUtf16("size" + std::to_string(n)));
+  EXPECT_EQ(s.header().selected_profile, int32_t(n - 1));
+}
+
+TEST_F(StoreCrashTest, KilledSavesLeaveTheOldOrTheNewStore) {
+  const auto file = data_ / "ms_1" / "pro.data";
+  {
+    ProfileStore s(file);
+    Fill(s, 3);
+    ASSERT_TRUE(s.Save());
+  }
+  std::mt19937 rng(7);
+  for (int round = 0; round < 25; ++round) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ProfileStore s(file);
+      for (size_t k = 0;; ++k) {
+        Fill(s, k % 2 ? 3 : 40);
+        s.Save();
+      }
+    }
+    usleep(useconds_t(1000 + rng() % 30000));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ExpectConsistent(file, {3, 40});
+  }
+}
+
+TEST_F(StoreCrashTest, FullDiskLeavesTheOldStore) {
+  const auto file = data_ / "ms_1" / "pro.data";
+  {
+    ProfileStore s(file);
+    Fill(s, 2);
+    ASSERT_TRUE(s.Save());
+  }
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Files may not grow past 1 MB: the 12-profile store below cannot be written.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{1 << 20, 1 << 20};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    ProfileStore s(file);
+    Fill(s, 12);
+    _exit(s.Save() ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the save claimed success";
+  ExpectConsistent(file, {2});
+  // No temporary file is left behind.
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(file.parent_path())) ++entries;
+  EXPECT_EQ(entries, 1u);
+}
+
+TEST_F(StoreCrashTest, SavesFromSeveralThreadsSerialiseWithListChanges) {
+  const auto file = data_ / "ms_1" / "pro.data";
+  ProfileStore s(file);
+  Fill(s, 1);
+  std::thread worker([&] {
+    for (int i = 0; i < 20; ++i) s.Save();
+  });
+  std::thread bluetooth([&] {
+    for (int i = 0; i < 20; ++i) s.Save();
+  });
+  for (int i = 0; i < 20; ++i) Fill(s, size_t(1 + i % 4));
+  worker.join();
+  bluetooth.join();
+  ASSERT_TRUE(s.Save());
+  ExpectConsistent(file, {1, 2, 3, 4});
+}
+
+}  // namespace
+}  // namespace brevak
