@@ -97,4 +97,18 @@ std::optional<fs::path> KeepDamagedCopy(const fs::path& path) {
   return target;
 }
 
+void DamagedOriginal::Keep(const fs::path& file) {
+  pending_ = true;
+  Secured(file);
+}
+
+bool DamagedOriginal::Secured(const fs::path& file) {
+  if (!pending_) return true;
+  auto copy = KeepDamagedCopy(file);
+  if (!copy) return false;
+  copy_ = *copy;
+  pending_ = false;
+  return true;
+}
+
 }  // namespace brevak

@@ -30,4 +30,19 @@ bool EnsureFolder(const std::filesystem::path& dir);
 // Returns the copy's path, or nothing when the copy failed.
 std::optional<std::filesystem::path> KeepDamagedCopy(const std::filesystem::path& path);
 
+// A damaged store file that must be copied aside before anything overwrites it. When the
+// copy fails at load time it is tried again before each save, and the save waits for it.
+class DamagedOriginal {
+ public:
+  void Keep(const std::filesystem::path& file);
+  // True when the file may be overwritten.
+  bool Secured(const std::filesystem::path& file);
+  const std::filesystem::path& copy() const { return copy_; }
+  void Reset() { copy_.clear(), pending_ = false; }
+
+ private:
+  std::filesystem::path copy_;
+  bool pending_ = false;
+};
+
 }  // namespace brevak

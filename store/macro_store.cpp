@@ -15,7 +15,7 @@ fs::path MacroStorePath() { return GetDataFolder() / "ms_1" / "macro.data"; }
 
 StoreLoad MacroStore::Load() {
   list_.clear();
-  damaged_copy_.clear();
+  damaged_.Reset();
   auto bytes = ReadWholeFile(file_);
   if (!bytes) return StoreLoad::kLoaded;  // no library yet
   const size_t records = bytes->size() / sizeof(MacroRecord);
@@ -26,19 +26,13 @@ StoreLoad MacroStore::Load() {
   }
   if (bytes->size() % sizeof(MacroRecord) == 0) return StoreLoad::kLoaded;
   // A cut-off last record: keep the whole ones, keep the original aside, write a valid file.
-  if (auto copy = KeepDamagedCopy(file_)) damaged_copy_ = *copy;
-  else keep_aside_before_save_ = true;
+  damaged_.Keep(file_);
   Save();
   return StoreLoad::kRepaired;
 }
 
 bool MacroStore::Save() {
-  if (keep_aside_before_save_) {
-    auto copy = KeepDamagedCopy(file_);
-    if (!copy) return false;
-    damaged_copy_ = *copy;
-    keep_aside_before_save_ = false;
-  }
+  if (!damaged_.Secured(file_)) return false;
   if (!EnsureFolder(file_.parent_path())) return false;
   std::vector<std::span<const uint8_t>> pieces;
   pieces.reserve(list_.size());

@@ -7,6 +7,7 @@
 
 #include "model/macro_record.h"
 #include "model/profile_record.h"
+#include "store/file_io.h"
 #include "store/profile_store.h"
 
 namespace brevak {
@@ -25,13 +26,12 @@ class MacroStore {
   MacroList& list() { return list_; }
   const MacroList& list() const { return list_; }
   const std::filesystem::path& file() const { return file_; }
-  const std::filesystem::path& damaged_copy() const { return damaged_copy_; }
+  const std::filesystem::path& damaged_copy() const { return damaged_.copy(); }
 
  private:
   std::filesystem::path file_;
   MacroList list_;
-  std::filesystem::path damaged_copy_;
-  bool keep_aside_before_save_ = false;
+  DamagedOriginal damaged_;
 };
 
 inline StoreLoad LoadMacroStore(MacroStore& store) { return store.Load(); }

@@ -42,21 +42,24 @@ StoreLoad ProfileStore::Load() {
   auto lock = Lock();
   list_.clear();
   std::memset(header_.get(), 0, sizeof(ProfileStoreHeader));
-  damaged_copy_.clear();
+  damaged_.Reset();
+  unreadable_moved_to_.clear();
   list_changed_ = false;
 
   std::error_code ec;
   auto bytes = ReadWholeFile(file_);
   if (!bytes) {
     // A file we may not read must not be replaced unseen: move it aside first.
+    bool may_write = true;
     if (fs::exists(file_, ec)) {
       fs::path aside = file_;
       aside += ".unreadable";
       fs::rename(file_, aside, ec);
-      if (!ec) damaged_copy_ = aside;
+      if (!ec) unreadable_moved_to_ = aside;
+      else may_write = false;
     }
     AddDefaultProfile(list_);
-    Save();
+    if (may_write) Save();
     return StoreLoad::kFirstRun;
   }
 
@@ -75,11 +78,7 @@ StoreLoad ProfileStore::Load() {
   if (whole && selection_ok) return StoreLoad::kLoaded;
 
   // Damaged: keep every complete record, keep the original bytes aside, write a valid store.
-  if (auto copy = KeepDamagedCopy(file_)) {
-    damaged_copy_ = *copy;
-  } else {
-    keep_aside_before_save_ = true;
-  }
+  damaged_.Keep(file_);
   if (list_.empty()) AddDefaultProfile(list_);
   if (!selection_ok) header_->selected_profile = 0;
   Save();
@@ -88,13 +87,7 @@ StoreLoad ProfileStore::Load() {
 
 bool ProfileStore::Save() {
   auto lock = Lock();
-  if (keep_aside_before_save_) {
-    // The damaged original could not be copied at load; never overwrite it uncopied.
-    auto copy = KeepDamagedCopy(file_);
-    if (!copy) return false;
-    damaged_copy_ = *copy;
-    keep_aside_before_save_ = false;
-  }
+  if (!damaged_.Secured(file_)) return false;
   if (!EnsureFolder(file_.parent_path())) return false;
   std::vector<std::span<const uint8_t>> pieces;
   pieces.reserve(list_.size() + 1);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/profile_record.h"
+#include "store/file_io.h"
 
 namespace brevak {
 
@@ -64,15 +65,17 @@ class ProfileStore {
   const ProfileStoreHeader& header() const { return *header_; }
   const std::filesystem::path& file() const { return file_; }
   // Where the damaged original went on the last load, if it was damaged.
-  const std::filesystem::path& damaged_copy() const { return damaged_copy_; }
+  const std::filesystem::path& damaged_copy() const { return damaged_.copy(); }
+  // Where an existing but unreadable store was moved on the last load.
+  const std::filesystem::path& unreadable_moved_to() const { return unreadable_moved_to_; }
 
  private:
   std::filesystem::path file_;
   std::recursive_mutex mutex_;
   std::unique_ptr<ProfileStoreHeader> header_;
   ProfileList list_;
-  std::filesystem::path damaged_copy_;
-  bool keep_aside_before_save_ = false;
+  DamagedOriginal damaged_;
+  std::filesystem::path unreadable_moved_to_;
   std::atomic<bool> list_changed_ = false;
 };
 
