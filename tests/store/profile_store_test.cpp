@@ -31,7 +31,7 @@ std::vector<uint8_t> StoreImage(int32_t selected, const std::vector<std::u16stri
     auto* p = reinterpret_cast<const uint8_t*>(r.get());
     bytes.insert(bytes.end(), p, p + sizeof(ProfileRecord));
   }
-  bytes.resize(bytes.size() - cut);
+  bytes.erase(bytes.end() - std::ptrdiff_t(cut), bytes.end());
   return bytes;
 }
 
