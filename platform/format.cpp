@@ -32,15 +32,15 @@ template <class T>
 std::u16string Printf(const Spec& s, const char* length, char conversion, T value) {
   std::string flags = s.flags;
   if (conversion == 'd' || conversion == 'u') std::erase(flags, '#');  // undefined there in C
-  std::string spec = "%" + flags;
-  if (s.width >= 0) spec += std::to_string(s.width);
-  if (s.precision >= 0) spec += "." + std::to_string(s.precision);
-  spec += length;
-  spec += conversion;
-  int n = std::snprintf(nullptr, 0, spec.c_str(), value);
+  std::string pattern = "%" + flags;
+  if (s.width >= 0) pattern += std::to_string(s.width);
+  if (s.precision >= 0) pattern += "." + std::to_string(s.precision);
+  pattern += length;
+  pattern += conversion;
+  int n = std::snprintf(nullptr, 0, pattern.c_str(), value);
   if (n < 0) return {};
   std::string out(size_t(n) + 1, '\0');
-  std::snprintf(out.data(), out.size(), spec.c_str(), value);
+  std::snprintf(out.data(), out.size(), pattern.c_str(), value);
   out.resize(size_t(n));
   return std::u16string(out.begin(), out.end());  // digits, signs and letters only: ASCII
 }
