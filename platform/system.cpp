@@ -94,6 +94,26 @@ std::u16string ProgramFolder() {
 
 std::string LastLoadError() { return tls_load_error; }
 
+namespace {
+std::mutex g_objects_mutex;
+std::unordered_map<std::string, void*>& Objects() {
+  static auto* objects = new std::unordered_map<std::string, void*>;  // outlives static destructors
+  return *objects;
+}
+}  // namespace
+
+void SetProcessObject(std::string_view name, void* object) {
+  std::lock_guard lock(g_objects_mutex);
+  if (object) Objects()[std::string(name)] = object;
+  else Objects().erase(std::string(name));
+}
+
+void* GetProcessObject(std::string_view name) {
+  std::lock_guard lock(g_objects_mutex);
+  auto it = Objects().find(std::string(name));
+  return it == Objects().end() ? nullptr : it->second;
+}
+
 }  // namespace brevak
 
 using namespace brevak;

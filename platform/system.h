@@ -19,4 +19,10 @@ std::u16string ProgramFolder();
 // Why the last LoadLibraryW or GetProcAddress of this thread failed (dlerror's text).
 std::string LastLoadError();
 
+// A process-wide table of named objects, for things that must be shared by libraries loaded
+// separately into one process (a test's in-process simulated mouse reaches every zentrix build
+// this way). Null removes the entry; GetProcessObject returns null when nothing is set.
+void SetProcessObject(std::string_view name, void* object);
+void* GetProcessObject(std::string_view name);
+
 }  // namespace brevak

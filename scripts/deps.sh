@@ -4,6 +4,9 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libhidapi-dev libudev-dev libsystemd-dev
+  dbus-daemon python3-dbusmock
+  clang libclang-rt-14-dev
 )
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
