@@ -5,13 +5,30 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 // Each target supplies seeds that reach its interesting paths.
 std::vector<std::vector<uint8_t>> FuzzSeeds();
 
+// "--seeds DIR" writes the seeds as files instead: the starting corpus of a libFuzzer run.
+static int WriteSeeds(const char* dir) {
+  int n = 0;
+  for (const auto& s : FuzzSeeds()) {
+    std::string path = std::string(dir) + "/seed-" + std::to_string(n++);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f || std::fwrite(s.data(), 1, s.size(), f) != s.size() || std::fclose(f) != 0) {
+      std::fprintf(stderr, "cannot write %s\n", path.c_str());
+      return 1;
+    }
+  }
+  std::printf("%d seeds written to %s\n", n, dir);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--seeds") return WriteSeeds(argv[2]);
   const long runs = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 10000;
   std::vector<std::vector<uint8_t>> seeds = FuzzSeeds();
   seeds.push_back({});

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <string>
 #include <system_error>
@@ -57,6 +58,25 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const fs::path& path) {
   return out;
 }
 
+FileReader::FileReader(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+
+FileReader::~FileReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::optional<size_t> FileReader::Read(void* dst, size_t n) {
+  if (fd_ < 0) return std::nullopt;
+  size_t done = 0;
+  while (done < n) {
+    ssize_t got = ::read(fd_, static_cast<uint8_t*>(dst) + done, n - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    done += size_t(got);
+  }
+  return done;
+}
+
 bool WriteFileAtomic(const fs::path& path, std::span<const std::span<const uint8_t>> pieces) {
   const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
   std::string tmpl = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
@@ -74,6 +94,23 @@ bool WriteFileAtomic(const fs::path& path, std::span<const std::span<const uint8
   }
   SyncFolder(dir);
   return true;
+}
+
+int RemoveStaleTemporaries(const fs::path& path) {
+  const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  // The exact shape mkstemp gives our template: "." + name + "." + six characters.
+  const std::string prefix = "." + path.filename().string() + ".";
+  int removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    bool random_tail = true;
+    for (char c : name.substr(prefix.size())) random_tail = random_tail && std::isalnum(static_cast<unsigned char>(c));
+    std::error_code rm;
+    if (random_tail && it->is_regular_file(rm) && fs::remove(it->path(), rm)) ++removed;
+  }
+  return removed;
 }
 
 bool EnsureFolder(const fs::path& dir) {

@@ -16,6 +16,7 @@ fs::path MacroStorePath() { return GetDataFolder() / "ms_1" / "macro.data"; }
 StoreLoad MacroStore::Load() {
   list_.clear();
   damaged_.Reset();
+  RemoveStaleTemporaries(file_);  // left by a save that was killed before its rename
   auto bytes = ReadWholeFile(file_);
   if (!bytes) return StoreLoad::kLoaded;  // no library yet
   const size_t records = bytes->size() / sizeof(MacroRecord);

@@ -46,9 +46,28 @@ StoreLoad ProfileStore::Load() {
   unreadable_moved_to_.clear();
   list_changed_ = false;
 
+  RemoveStaleTemporaries(file_);  // left by a save that was killed before its rename
   std::error_code ec;
-  auto bytes = ReadWholeFile(file_);
-  if (!bytes) {
+  // Read straight into the header and the records: a store of many profiles is megabytes.
+  FileReader in(file_);
+  std::optional<size_t> header_bytes = in.Read(header_.get(), sizeof(ProfileStoreHeader));
+  size_t size = header_bytes.value_or(0), records = 0;
+  bool readable = header_bytes.has_value();
+  if (readable && size == sizeof(ProfileStoreHeader)) {
+    for (;;) {
+      auto r = std::make_unique_for_overwrite<ProfileRecord>();
+      std::optional<size_t> got = in.Read(r.get(), sizeof(ProfileRecord));
+      if (!got) readable = false;
+      if (!got || *got == 0) break;
+      size += *got;
+      if (*got < sizeof(ProfileRecord)) break;  // a cut-off last record is not kept
+      list_.push_back(std::move(r));
+      ++records;
+    }
+  }
+  if (!readable) {
+    list_.clear();
+    std::memset(header_.get(), 0, sizeof(ProfileStoreHeader));
     // A file we may not read must not be replaced unseen: move it aside first.
     bool may_write = true;
     if (fs::exists(file_, ec)) {
@@ -63,16 +82,6 @@ StoreLoad ProfileStore::Load() {
     return StoreLoad::kFirstRun;
   }
 
-  const size_t size = bytes->size();
-  const size_t header_bytes = std::min(size, sizeof(ProfileStoreHeader));
-  if (header_bytes > 0) std::memcpy(header_.get(), bytes->data(), header_bytes);
-  const size_t records = size > sizeof(ProfileStoreHeader) ? (size - sizeof(ProfileStoreHeader)) / sizeof(ProfileRecord) : 0;
-  for (size_t i = 0; i < records; ++i) {
-    auto r = std::make_unique<ProfileRecord>();
-    std::memcpy(static_cast<void*>(r.get()), bytes->data() + sizeof(ProfileStoreHeader) + i * sizeof(ProfileRecord),
-                sizeof(ProfileRecord));
-    list_.push_back(std::move(r));
-  }
   const bool whole = size == sizeof(ProfileStoreHeader) + records * sizeof(ProfileRecord) && records > 0;
   const bool selection_ok = header_->selected_profile >= 0 && size_t(header_->selected_profile) < list_.size();
   if (whole && selection_ok) return StoreLoad::kLoaded;

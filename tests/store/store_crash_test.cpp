@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -60,6 +61,15 @@ TEST_F(StoreCrashTest, KilledSavesLeaveTheOldOrTheNewStore) {
     waitpid(child, nullptr, 0);
     ExpectConsistent(file, {3, 40});
   }
+  // The loads above cleared what killed saves left; the folder holds the store and nothing else
+  // (a sibling with a similar name is not ours to remove).
+  std::ofstream(file.parent_path() / ".pro.data.notes") << "user file";
+  std::ofstream(file.parent_path() / ".pro.data.Ab12Cd") << "temp";
+  ProfileStore(file).Load();
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(file.parent_path())) left.push_back(e.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".pro.data.notes", "pro.data"}));
 }
 
 TEST_F(StoreCrashTest, FullDiskLeavesTheOldStore) {
