@@ -4,6 +4,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/system.h"
 #include "platform/text.h"
 #include "store/file_io.h"
 #include "store/names.h"
@@ -11,6 +12,8 @@
 namespace brevak {
 
 namespace fs = std::filesystem;
+
+std::u16string GetProgramFolder() { return ProgramFolder(); }
 
 fs::path GetDataFolder() {
   fs::path dir;

@@ -26,6 +26,9 @@ static_assert(offsetof(ProfileStoreHeader, reserved_block) == 4);
 
 using ProfileList = std::vector<std::unique_ptr<ProfileRecord>>;
 
+// The running program's folder (where the drivers, Hook and res/ live), ending in '/'.
+std::u16string GetProgramFolder();
+
 // Folder that holds "ms_1/": BREVAK_DATA_DIR when set, else $XDG_DATA_HOME/brevak/Data
 // (default ~/.local/share/brevak/Data). Created when missing.
 std::filesystem::path GetDataFolder();

@@ -53,6 +53,23 @@ TEST_F(ProfileStoreTest, FirstRunCreatesFoldersAndOneDefaultProfile) {
   EXPECT_FALSE(fs::exists(data_ / "ms_1" / "pro.data.damaged"));
 }
 
+TEST_F(ProfileStoreTest, DataFolderFollowsTheEnvironmentAndIsCreated) {
+  EXPECT_EQ(GetDataFolder(), data_);
+  EXPECT_TRUE(fs::is_directory(data_));
+  unsetenv("BREVAK_DATA_DIR");
+  const char* old_xdg = std::getenv("XDG_DATA_HOME");
+  const std::string saved = old_xdg ? old_xdg : "";
+  setenv("XDG_DATA_HOME", (root_ / "xdg").c_str(), 1);
+  EXPECT_EQ(GetDataFolder(), root_ / "xdg" / "brevak" / "Data");
+  EXPECT_TRUE(fs::is_directory(root_ / "xdg" / "brevak" / "Data"));
+  if (old_xdg) setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else unsetenv("XDG_DATA_HOME");
+  // The program folder is where the drivers are looked for, with its separator.
+  const std::u16string program = GetProgramFolder();
+  ASSERT_FALSE(program.empty());
+  EXPECT_EQ(program.back(), u'/');
+}
+
 TEST_F(ProfileStoreTest, ThreeProfilesRoundTripWithSelectionAndReservedBlock) {
   ProfileStore store;
   store.Load();
