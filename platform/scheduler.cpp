@@ -349,8 +349,14 @@ void RemoveWindowLocked(Guard& guard, uintptr_t key) {
   }
 }
 
+void ThreadExitLocked(Guard& guard, const ThreadPtr& t);
+
 void ThreadExit(const ThreadPtr& t) {
   Guard guard;
+  ThreadExitLocked(guard, t);
+}
+
+void ThreadExitLocked(Guard& guard, const ThreadPtr& t) {
   State& g = G();
   if (t->exited) return;
   t->exited = true;
@@ -489,7 +495,7 @@ HANDLE StartThread(std::function<DWORD()> body, DWORD* threadId) {
   obj->kind = KernelObject::kThread;
   g.objects[key] = obj;
   try {
-    std::thread([t, obj, key, body = std::move(body)] {
+    std::thread([t, obj, key, body = std::move(body)]() mutable {
       tls_thread.state = t;
       DWORD code = kExceptionExitCode;
       try {
@@ -497,8 +503,13 @@ HANDLE StartThread(std::function<DWORD()> body, DWORD* threadId) {
       } catch (...) {
         OutputDebugStringA("thread ended by an exception\n");
       }
-      ThreadExit(t);
+      // The body may belong to a library that is unloaded as soon as the handle is signalled:
+      // nothing of it may run (not even its destructor) after that.
+      body = nullptr;
+      // One step: a joiner must never see this thread gone but its handle not yet signalled, or
+      // RunUntilIdle could find everyone idle in between.
       Guard done;
+      ThreadExitLocked(done, t);
       obj->signaled = true;
       obj->exit_code = code;
       WakeWaitersOn(done, key);

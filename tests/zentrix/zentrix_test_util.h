@@ -1,0 +1,101 @@
+#pragma once
+// A zentrix build loaded by file name from the program folder, as the program binds it, with
+// a window on the test thread that records what the build posts.
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/loop.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "sim/in_process_backend.h"
+#include "zentrix/zentrix.h"
+
+namespace brevak::test {
+
+struct LoadedBuild {
+  HMODULE module = nullptr;
+  zentrix::SetVidPidFn Set_VIDPID = nullptr;
+  zentrix::SetDeviceVersionFn Set_Device_Version = nullptr;
+  zentrix::OpenDevMonitorFn Open_DevMonitor = nullptr;
+  zentrix::NoArgFn Close_DevMonitor = nullptr, Open_FeatureDevice = nullptr, Close_FeatureDevice = nullptr,
+                   Open_ReportDevice = nullptr, Close_ReportDevice = nullptr;
+  zentrix::BufferFn SetFeature = nullptr, GetFeature = nullptr, WriteUSB = nullptr, ReadUSB = nullptr;
+
+  explicit LoadedBuild(const char* file) {
+    module = LoadLibraryW((ProgramFolder() + Utf8ToUtf16(file)).c_str());
+    if (!module) {
+      ADD_FAILURE() << file << ": " << LastLoadError();
+      return;
+    }
+    Bind(Set_VIDPID, "Set_VIDPID");
+    Bind(Set_Device_Version, "Set_Device_Version");
+    Bind(Open_DevMonitor, "Open_DevMonitor");
+    Bind(Close_DevMonitor, "Close_DevMonitor");
+    Bind(Open_FeatureDevice, "Open_FeatureDevice");
+    Bind(Close_FeatureDevice, "Close_FeatureDevice");
+    Bind(SetFeature, "SetFeature");
+    Bind(GetFeature, "GetFeature");
+    Bind(Open_ReportDevice, "Open_ReportDevice");
+    Bind(Close_ReportDevice, "Close_ReportDevice");
+    Bind(WriteUSB, "WriteUSB");
+    Bind(ReadUSB, "ReadUSB");
+  }
+  // Released as the program releases a build: interfaces and monitor first, then the module.
+  ~LoadedBuild() {
+    if (!ok()) return;
+    Close_ReportDevice();
+    Close_FeatureDevice();
+    Close_DevMonitor();
+    FreeLibrary(module);
+  }
+  bool ok() const { return module && ReadUSB; }
+
+ private:
+  template <typename Fn>
+  void Bind(Fn& fn, const char* name) {
+    fn = reinterpret_cast<Fn>(GetProcAddress(module, name));
+    if (!fn) ADD_FAILURE() << "no export " << name;
+  }
+};
+
+struct Posted {
+  UINT msg;
+  WPARAM wParam;
+  LPARAM lParam;
+  std::vector<uint8_t> report;  // the 8K build's report, copied when the message is handled
+  bool operator==(const Posted& o) const { return msg == o.msg && wParam == o.wParam && lParam == o.lParam; }
+  friend void PrintTo(const Posted& p, std::ostream* os) {
+    *os << "{" << p.msg << ", 0x" << std::hex << p.wParam << ", 0x" << p.lParam << std::dec << "}";
+  }
+};
+
+// Threads of this process, to check that nothing is left running.
+inline int ThreadCount() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+// Threads end a moment after their handle is signalled (the OS thread still unwinds): waits up
+// to two seconds for the count to come down to `expected`.
+inline int ThreadCountSettlingAt(int expected) {
+  int n = ThreadCount();
+  for (int i = 0; i < 200 && n != expected; ++i) {
+    usleep(10000);
+    n = ThreadCount();
+  }
+  return n;
+}
+
+}  // namespace brevak::test
