@@ -19,24 +19,13 @@
 #include "tests/platform/hang_guard.h"
 #include "zentrix/hid_interfaces.h"
 #include "zentrix/udev_monitor.h"
+#include "recorded.h"
 
 namespace zentrix {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-std::vector<uint8_t> Recorded(const std::string& name) {
-  std::ifstream in(std::string(ZENTRIX_TEST_DATA) + "/" + name);
-  EXPECT_TRUE(in.good()) << name;
-  std::vector<uint8_t> bytes;
-  std::string line, word;
-  while (std::getline(in, line)) {
-    std::istringstream words(line.substr(0, line.find('#')));
-    while (words >> word) bytes.push_back(uint8_t(std::stoul(word, nullptr, 16)));
-  }
-  return bytes;
-}
 
 // A sysfs tree holding report descriptors, and a /dev folder where no node exists.
 class FakeSysfs {

@@ -17,3 +17,13 @@ if(TARGET brevak_sim AND TARGET zentrix_8k)
     LABELS "dbus;threads")
   add_dependencies(zentrix_suspend_tests zentrix_8k)
 endif()
+
+# A build reaching brevak-mousesim through its socket, as the run command arranges it.
+if(TARGET brevak-mousesim AND TARGET zentrix_1)
+  brevak_add_test(zentrix_socket_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/zentrix_socket_test.cpp
+    LIBS brevak_sim brevak_platform
+    LABELS "e2e;threads")
+  target_compile_definitions(zentrix_socket_tests PRIVATE BREVAK_MOUSESIM="$<TARGET_FILE:brevak-mousesim>")
+  add_dependencies(zentrix_socket_tests zentrix_1 brevak-mousesim)
+endif()

@@ -37,18 +37,6 @@ class ZentrixSuspendTest : public ::testing::Test {
     sim::UninstallInProcessSim();
   }
 
-  // Real time here: the signal comes from another process. Pumps this thread's queue until
-  // `done` holds or 10 s pass.
-  template <typename Pred>
-  bool PumpUntil(Pred done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < until) {
-      ProcessPendingMessages();
-      if (done()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-  }
   size_t LogCount(std::string_view line) {
     std::lock_guard lock(mu_);
     size_t n = 0;
@@ -77,13 +65,13 @@ TEST_F(ZentrixSuspendTest, ArrivalsWhileAsleepAreIgnoredUntilTheyArriveAgain) {
   ASSERT_EQ(LogCount("PrepareForSleep not watched"), 0u);
 
   ASSERT_TRUE(rig.EmitPrepareForSleep(true));
-  ASSERT_TRUE(PumpUntil([&] { return LogCount("PBT_APMSUSPEND\n") == 1; }));
+  ASSERT_TRUE(test::PumpUntil([&] { return LogCount("PBT_APMSUSPEND\n") == 1; }));
   mouse_.Plug(Connection::k8k);
   const size_t interfaces = sim::ConnectionInterfaces(Connection::k8k).size();  // one event each
-  ASSERT_TRUE(PumpUntil([&] { return LogCount("DBT_DEVICEARRIVAL.\n") == interfaces; })) << log_;
+  ASSERT_TRUE(test::PumpUntil([&] { return LogCount("DBT_DEVICEARRIVAL.\n") == interfaces; })) << log_;
 
   ASSERT_TRUE(rig.EmitPrepareForSleep(false));
-  ASSERT_TRUE(PumpUntil([&] { return LogCount("PBT_APMRESUME\n") == 1; }));
+  ASSERT_TRUE(test::PumpUntil([&] { return LogCount("PBT_APMRESUME\n") == 1; }));
   EXPECT_EQ(LogCount("ButtonMsg = 1559"), 2u) << "the resume reopens the monitor with the same numbers";
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   ProcessPendingMessages();
@@ -91,7 +79,7 @@ TEST_F(ZentrixSuspendTest, ArrivalsWhileAsleepAreIgnoredUntilTheyArriveAgain) {
 
   mouse_.Unplug(Connection::k8k);
   mouse_.Plug(Connection::k8k);
-  EXPECT_TRUE(PumpUntil([&] { return Arrived(); }));
+  EXPECT_TRUE(test::PumpUntil([&] { return Arrived(); }));
   EXPECT_EQ(b.Close_DevMonitor(), 1);
 }
 
@@ -105,7 +93,7 @@ TEST_F(ZentrixSuspendTest, MonitorRunsWithoutASystemBus) {
   b.Set_VIDPID(zentrix::kVendorId, zentrix::kReceiverHsProductId);
   b.Set_Device_Version(zentrix::kReceiver8kVersion);
   EXPECT_EQ(b.Open_DevMonitor(window_, 1559, 1560), 1);
-  EXPECT_TRUE(PumpUntil([&] { return Arrived(); }));
+  EXPECT_TRUE(test::PumpUntil([&] { return Arrived(); }));
   EXPECT_EQ(LogCount("PrepareForSleep not watched"), 1u);
   EXPECT_EQ(b.Close_DevMonitor(), 1);
   if (old) setenv("DBUS_SYSTEM_BUS_ADDRESS", saved.c_str(), 1);

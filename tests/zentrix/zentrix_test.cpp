@@ -172,7 +172,7 @@ TEST_F(ZentrixTest, ReceiversCarryEnvelopesAndRefuseLongTransfers) {
 }
 
 TEST_F(ZentrixTest, MonitorNumbersDevicesAndStopsEveryThread) {
-  const int threads_before = test::ThreadCount();
+  const int threads_before = test::BaselineThreadCount();
   LoadedBuild b("zentrix_8k.so");
   ASSERT_TRUE(b.ok());
   b.Set_VIDPID(zentrix::kVendorId, zentrix::kReceiverHsProductId);
@@ -208,7 +208,7 @@ TEST_F(ZentrixTest, MonitorNumbersDevicesAndStopsEveryThread) {
 }
 
 TEST_F(ZentrixTest, UnloadingStopsTheMonitorWithoutMessages) {
-  const int threads_before = test::ThreadCount();
+  const int threads_before = test::BaselineThreadCount();
   mouse_.Plug(Connection::k8k);
   HMODULE m = LoadLibraryW((ProgramFolder() + u"zentrix_8k.so").c_str());
   ASSERT_NE(m, nullptr) << LastLoadError();

@@ -7,8 +7,10 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/clock.h"
@@ -77,6 +79,18 @@ struct Posted {
   }
 };
 
+// Real time: pumps this thread's queue until `done` holds or ten seconds pass.
+template <typename Pred>
+bool PumpUntil(Pred done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < until) {
+    ProcessPendingMessages();
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
 // Threads of this process, to check that nothing is left running.
 inline int ThreadCount() {
   int n = 0;
@@ -85,6 +99,13 @@ inline int ThreadCount() {
     closedir(d);
   }
   return n;
+}
+
+// The count to come back to. A first thread is started and joined before counting, since a
+// sanitizer's runtime starts a helper thread of its own with the process's first thread.
+inline int BaselineThreadCount() {
+  std::thread([] {}).join();
+  return ThreadCount();
 }
 
 // Threads end a moment after their handle is signalled (the OS thread still unwinds): waits up
