@@ -19,6 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include "platform/clock.h"
@@ -134,23 +135,45 @@ class Guard {
 
 void ThreadExit(const ThreadPtr& t);
 
-// Runs the exit clean-up for threads that met this layer without StartThread.
+// The calling thread's state. Its exit clean-up (for threads that met this layer without
+// StartThread) hangs on a pthread key rather than on a C++ thread_local with a destructor:
+// registering one of those takes the dynamic loader's lock, which a thread that a library
+// joins while it is being unloaded could never get.
 struct ThreadHolder {
   ThreadPtr state;
-  ~ThreadHolder() {
-    if (state) ThreadExit(state);
-  }
 };
-thread_local ThreadHolder tls_thread;
+
+pthread_key_t ThreadKey() {
+  static const pthread_key_t key = [] {
+    pthread_key_t k;
+    pthread_key_create(&k, [](void* p) {
+      auto* holder = static_cast<ThreadHolder*>(p);
+      if (holder->state) ThreadExit(holder->state);
+      delete holder;
+    });
+    return k;
+  }();
+  return key;
+}
+
+thread_local ThreadHolder* tls_holder = nullptr;
+
+ThreadHolder& Tls() {
+  if (!tls_holder) {
+    tls_holder = new ThreadHolder;
+    pthread_setspecific(ThreadKey(), tls_holder);
+  }
+  return *tls_holder;
+}
 
 ThreadState& Self() {  // lock held
-  if (!tls_thread.state) {
+  if (!Tls().state) {
     auto t = std::make_shared<ThreadState>();
     t->id = G().next_thread_id++;
     G().threads[t->id] = t;
-    tls_thread.state = t;
+    Tls().state = t;
   }
-  return *tls_thread.state;
+  return *Tls().state;
 }
 
 Micros NowLocked() {
@@ -426,7 +449,7 @@ HWND CreateMessageWindow(WindowHandler handler) {
   t.has_queue = true;
   uintptr_t key = g.next_window++;
   auto w = std::make_shared<Window>();
-  w->owner = tls_thread.state;
+  w->owner = Tls().state;
   w->handler = std::make_shared<WindowHandler>(std::move(handler));
   g.windows[key] = w;
   return reinterpret_cast<HWND>(key);
@@ -496,7 +519,7 @@ HANDLE StartThread(std::function<DWORD()> body, DWORD* threadId) {
   g.objects[key] = obj;
   try {
     std::thread([t, obj, key, body = std::move(body)]() mutable {
-      tls_thread.state = t;
+      Tls().state = t;
       DWORD code = kExceptionExitCode;
       try {
         code = body();
@@ -655,7 +678,7 @@ LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return (*handler)(hwnd, msg, wParam, lParam);
   }
   auto item = std::make_shared<SentItem>(SentItem{hwnd, msg, wParam, lParam, 0, false,
-                                                  tls_thread.state});
+                                                  Tls().state});
   w->owner->sent.push_back(item);
   Wake(guard, *w->owner);
   MarkCounted(t);

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 
 #include "platform/clock.h"
@@ -117,18 +118,30 @@ class InProcessBackend::Core : public SimMouseListener {
     SetSink(nullptr);
   }
 
+  // Sink 0 is the one StartHotplug sets; AddSink gives the others their ids.
   bool SetSink(std::function<void(const HotplugEvent&)> sink) {
-    std::unique_lock<std::mutex> lock(sink_mu_);
     if (!sink) {
-      sink_ = nullptr;
-      if (sink_busy_ > t_sink_depth) {
-        ExternalWaitScope outside;  // a sink call on another thread is finishing
-        sink_cv_.wait(lock, [this] { return sink_busy_ <= t_sink_depth; });
-      }
+      RemoveSink(0);
       return true;
     }
-    sink_ = std::move(sink);
+    std::lock_guard<std::mutex> lock(sink_mu_);
+    sinks_[0] = std::move(sink);
     return true;
+  }
+  int AddSink(std::function<void(const HotplugEvent&)> sink) {
+    std::lock_guard<std::mutex> lock(sink_mu_);
+    const int id = next_sink_id_++;
+    sinks_[id] = std::move(sink);
+    return id;
+  }
+  // After it returns the sink is not called again.
+  void RemoveSink(int id) {
+    std::unique_lock<std::mutex> lock(sink_mu_);
+    sinks_.erase(id);
+    if (sink_busy_ > t_sink_depth) {
+      ExternalWaitScope outside;  // a sink call on another thread is finishing
+      sink_cv_.wait(lock, [this] { return sink_busy_ <= t_sink_depth; });
+    }
   }
 
  private:
@@ -143,15 +156,15 @@ class InProcessBackend::Core : public SimMouseListener {
   }
 
   void CallSink(const HotplugEvent& e) {
-    std::function<void(const HotplugEvent&)> sink;
+    std::vector<std::function<void(const HotplugEvent&)>> sinks;
     {
       std::lock_guard<std::mutex> lock(sink_mu_);
-      if (!sink_) return;
-      sink = sink_;
+      if (sinks_.empty()) return;
+      for (const auto& [id, sink] : sinks_) sinks.push_back(sink);
       ++sink_busy_;
     }
     ++t_sink_depth;
-    sink(e);
+    for (const auto& sink : sinks) sink(e);
     --t_sink_depth;
     {
       std::lock_guard<std::mutex> lock(sink_mu_);
@@ -167,7 +180,8 @@ class InProcessBackend::Core : public SimMouseListener {
 
   std::mutex sink_mu_;
   std::condition_variable sink_cv_;
-  std::function<void(const HotplugEvent&)> sink_;
+  std::map<int, std::function<void(const HotplugEvent&)>> sinks_;
+  int next_sink_id_ = 1;
   int sink_busy_ = 0;
 };
 
@@ -277,6 +291,14 @@ bool InProcessBackend::StartHotplug(std::function<void(const HotplugEvent&)> sin
 }
 
 void InProcessBackend::StopHotplug() { core_->SetSink(nullptr); }
+
+int InProcessBackend::AddHotplugSink(std::function<void(const HotplugEvent&)> sink) {
+  return sink ? core_->AddSink(std::move(sink)) : 0;
+}
+
+void InProcessBackend::RemoveHotplugSink(int id) {
+  if (id > 0) core_->RemoveSink(id);
+}
 
 namespace {
 std::mutex g_install_mu;

@@ -32,6 +32,9 @@ class InProcessBackend final : public zentrix::HidBackend {
   bool StartHotplug(std::function<void(const zentrix::HotplugEvent&)> sink) override;
   // Waits for a sink call in progress on another thread; safe to call from inside the sink.
   void StopHotplug() override;
+  // Every zentrix build loaded in the process has its own sink; each gets every event.
+  int AddHotplugSink(std::function<void(const zentrix::HotplugEvent&)> sink) override;
+  void RemoveHotplugSink(int id) override;
 
   class Core;
 

@@ -1,6 +1,7 @@
 // What makes this library one of the four builds, where its HID interfaces come from, and
 // what happens when it is unloaded.
 #include <cstdlib>
+#include <mutex>
 
 #include "platform/system.h"
 #include "zentrix/driver.h"
@@ -28,16 +29,11 @@ const BuildConfig& ThisBuild() {
   return config;
 }
 
-HidBackend& CurrentBackend() {
-  if (void* registered = brevak::GetProcessObject(kHidBackendObjectName)) return *static_cast<HidBackend*>(registered);
-  static std::unique_ptr<HidBackend> backend = [] {
-    const char* sim = std::getenv("ZENTRIX_SIM");
-    return sim && *sim ? MakeSimSocketBackend(sim) : MakeHidrawBackend();
-  }();
-  return *backend;
-}
-
 namespace {
+
+// Destroyed after the unload guard, which still stops the monitor's hotplug reports on it.
+std::once_flag g_backend_once;
+ZENTRIX_STATE std::unique_ptr<HidBackend> g_backend;
 
 // Unloading the library must not leave its threads running code that is about to be unmapped:
 // the monitor and every reader stop first (without messages: the program is letting go).
@@ -51,4 +47,13 @@ struct UnloadGuard {
 } unload_guard;
 
 }  // namespace
+
+HidBackend& CurrentBackend() {
+  if (void* registered = brevak::GetProcessObject(kHidBackendObjectName)) return *static_cast<HidBackend*>(registered);
+  std::call_once(g_backend_once, [] {
+    const char* sim = std::getenv("ZENTRIX_SIM");
+    g_backend = sim && *sim ? MakeSimSocketBackend(sim) : MakeHidrawBackend();
+  });
+  return *g_backend;
+}
 }  // namespace zentrix

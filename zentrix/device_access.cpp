@@ -12,8 +12,8 @@ namespace zentrix {
 std::atomic<uint32_t> g_nVID{0};
 std::atomic<uint32_t> g_nPID{0};
 std::atomic<uint32_t> g_nDeviceVersion{0};
-std::shared_ptr<HidDevice> g_hFeatureHandle;
-DeviceRecord g_ReportDevice;
+ZENTRIX_STATE std::shared_ptr<HidDevice> g_hFeatureHandle;
+ZENTRIX_STATE DeviceRecord g_ReportDevice;
 std::mutex g_csIo;
 std::atomic<bool> g_bSuspendTeardown{false};
 
@@ -103,8 +103,9 @@ int EnumerateInterfaces(InterfaceKind kind) {
       g_ReportDevice = std::move(node->record);
       return 1;
     }
-    if (!AddMonitoredDevice(std::move(node))) break;
-    next_index = 1;
+    const AddResult added = AddMonitoredDevice(std::move(node));
+    if (added == AddResult::kFailed) break;
+    if (added == AddResult::kAdded) next_index = 1;
   }
   return next_index;
 }

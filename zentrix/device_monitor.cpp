@@ -23,6 +23,9 @@ constexpr WPARAM PBT_APMRESUMEAUTOMATIC = 18;
 constexpr WPARAM DBT_DEVICEARRIVAL = 0x8000;
 constexpr WPARAM DBT_DEVICEREMOVECOMPLETE = 0x8004;
 constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
+// Sent to the monitor window before the devices are taken away: hotplug reports stop on the
+// thread that handles them, after any arrival already in progress.
+constexpr UINT WM_ZENTRIX_STOP_WATCHING = WM_USER + 1;
 constexpr DWORD kWindowReadyWaitMs = 2000;
 constexpr DWORD kReaderPauseMs = 10;
 
@@ -32,14 +35,14 @@ std::atomic<UINT> g_uDeviceMsg{0};
 std::atomic<HWND> g_hMonitorWnd{nullptr};
 std::atomic<DWORD> g_dwMonitorThreadId{0};
 std::atomic<HANDLE> g_hMonitorThread{nullptr};  // non-null while the monitor runs
-std::atomic<bool> g_hHidNotify{false};          // arrivals and removals are being reported
+std::atomic<int> g_hHidNotify{0};  // the hotplug registration; non-zero while reported
 std::atomic<bool> g_bSuspended{false};
 std::atomic<bool> g_bResuming{false};
 std::atomic<DWORD> g_dwPlatformId{0};
 
 // The device list and the next index change on the caller's thread and the monitor thread.
 std::mutex g_csDevices;
-std::list<std::unique_ptr<MonitoredDevice>> g_DeviceList;
+ZENTRIX_STATE std::list<std::unique_ptr<MonitoredDevice>> g_DeviceList;
 uint32_t g_nNextIndex = 1;
 
 // The thread that ran the last monitor window, joined before the next one starts or at close.
@@ -49,10 +52,10 @@ HANDLE g_hFinishedMonitorThread = nullptr;
 // Hotplug events wait here for the monitor window; the posted WM_DEVICECHANGE only says that
 // one is ready, so nothing is lost or leaked when the window goes away first.
 std::mutex g_csEvents;
-std::deque<HotplugEvent> g_PendingEvents;
+ZENTRIX_STATE std::deque<HotplugEvent> g_PendingEvents;
 HidBackend* g_MonitorBackend = nullptr;  // the backend whose hotplug reports are on
 
-SleepWatch g_SleepWatch;
+ZENTRIX_STATE SleepWatch g_SleepWatch;
 
 // The 8K build posts the address of a whole input report. Each report goes to its own slot
 // of this ring, which lives as long as the library: the window thread may read a posted report
@@ -114,10 +117,11 @@ void StopReader(MonitoredDevice& d) {
   d.wake_event = nullptr;
 }
 
-// Unlinked already; posts DeviceMsg 0 unless `quiet`.
+// Unlinked already; posts DeviceMsg 0 unless `quiet`. The reader stops first, so no input
+// report of the device follows its removal message.
 void RemoveMonitoredDevice(std::unique_ptr<MonitoredDevice> d, bool quiet) {
-  if (!quiet) PostDeviceMsg(0, d->index);
   StopReader(*d);
+  if (!quiet) PostDeviceMsg(0, d->index);
   d->record.Release();
 }
 
@@ -135,7 +139,7 @@ void HandleArrival(const HotplugEvent& event) {
   if (g_bSuspended) return;
   auto node = std::make_unique<MonitoredDevice>();
   if (!MatchDevicePath(event.path, InterfaceKind::kOsd, node->record)) return;
-  if (AddMonitoredDevice(std::move(node))) Log("DBT_DEVICEARRIVAL finished.\n");
+  if (AddMonitoredDevice(std::move(node)) == AddResult::kAdded) Log("DBT_DEVICEARRIVAL finished.\n");
 }
 
 void HandleRemoval(const HotplugEvent& event) {
@@ -157,7 +161,7 @@ void HandleRemoval(const HotplugEvent& event) {
 }
 
 void StopWatching() {
-  if (g_hHidNotify.exchange(false) && g_MonitorBackend) g_MonitorBackend->StopHotplug();
+  if (const int id = g_hHidNotify.exchange(0); id && g_MonitorBackend) g_MonitorBackend->RemoveHotplugSink(id);
   g_SleepWatch.Stop();
   std::lock_guard lock(g_csEvents);
   g_PendingEvents.clear();
@@ -194,6 +198,7 @@ LRESULT MonitorWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
       g_hMonitorThread = nullptr;
       PostQuitMessage(0);
       return 0;
+    case WM_ZENTRIX_STOP_WATCHING: StopWatching(); return 0;
     case WM_POWERBROADCAST: HandlePower(wParam); return 0;
     case WM_DEVICECHANGE: {
       HotplugEvent event;
@@ -234,6 +239,7 @@ void OnHotplug(const HotplugEvent& event) {
 
 bool StartMonitor() {
   JoinFinishedMonitorThread();
+  g_bSuspended = false;  // a resume that never came must not keep a new monitor idle
   HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!ready) return false;
   DWORD thread_id = 0;
@@ -261,14 +267,16 @@ bool StartMonitor() {
   const DWORD waited = WaitForSingleObject(ready, kWindowReadyWaitMs);
   CloseHandle(ready);
   if (waited != WAIT_OBJECT_0) {
-    if (g_hMonitorWnd) SendMessageW(g_hMonitorWnd, WM_CLOSE, 0, 0);
+    // The window may still come after the wait gave up: the quit ends the thread either way.
+    PostThreadMessageW(thread_id, WM_QUIT, 0, 0);
     g_hMonitorThread = nullptr;
     JoinFinishedMonitorThread();
+    g_hMonitorWnd = nullptr;
     return false;
   }
 
   g_MonitorBackend = &CurrentBackend();
-  g_hHidNotify = g_MonitorBackend->StartHotplug(OnHotplug);
+  g_hHidNotify = g_MonitorBackend->AddHotplugSink(OnHotplug);
   if (!g_hHidNotify) {
     SendMessageW(g_hMonitorWnd, WM_CLOSE, 0, 0);
     g_hMonitorThread = nullptr;
@@ -276,39 +284,48 @@ bool StartMonitor() {
     return false;
   }
   // Suspend and resume come from logind where there is one; without it the monitor still runs.
-  if (!g_SleepWatch.Start([](bool suspending) {
-        PostMessageW(g_hMonitorWnd, WM_POWERBROADCAST, suspending ? PBT_APMSUSPEND : PBT_APMRESUMEAUTOMATIC, 0);
-      }))
-    Log("PrepareForSleep not watched\n");
+  // The watch connects on its own thread, so a slow system bus never holds up this call.
+  g_SleepWatch.Start([](bool suspending) {
+    PostMessageW(g_hMonitorWnd, WM_POWERBROADCAST, suspending ? PBT_APMSUSPEND : PBT_APMRESUMEAUTOMATIC, 0);
+  });
   EnumerateInterfaces(InterfaceKind::kOsd);
   return true;
 }
 
 }  // namespace
 
-bool AddMonitoredDevice(std::unique_ptr<MonitoredDevice> node) {
+AddResult AddMonitoredDevice(std::unique_ptr<MonitoredDevice> node) {
   MonitoredDevice* d = node.get();
   HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!wake) {
     d->record.Release();
-    return false;
+    return AddResult::kFailed;
   }
   d->wake_event = wake;
   std::lock_guard lock(g_csDevices);
+  // An interface that arrived while the start-up enumeration ran is found twice: keep one.
+  for (const auto& present : g_DeviceList) {
+    if (present->record.info.path == d->record.info.path) {
+      StopReader(*d);
+      d->record.Release();
+      return AddResult::kAlreadyMonitored;
+    }
+  }
   d->reader_thread = brevak::StartThread([d, wake] { return ReaderThread(d, wake); }, &d->reader_thread_id);
   if (!d->reader_thread) {
     StopReader(*d);
     d->record.Release();
-    return false;
+    return AddResult::kFailed;
   }
   d->index = uint16_t(g_nNextIndex);
   ++g_nNextIndex;
   PostDeviceMsg(1, d->index);
   g_DeviceList.push_back(std::move(node));
-  return true;
+  return AddResult::kAdded;
 }
 
 void ShutDownMonitor() {
+  if (HWND window = g_hMonitorWnd) SendMessageW(window, WM_ZENTRIX_STOP_WATCHING, 0, 0);
   for (auto& d : TakeAllDevices()) RemoveMonitoredDevice(std::move(d), /*quiet=*/true);
   if (HWND window = g_hMonitorWnd) SendMessageW(window, WM_CLOSE, 0, 0);
   JoinFinishedMonitorThread();
@@ -331,6 +348,7 @@ int Open_DevMonitor(HWND window, UINT button_msg, UINT device_msg) {
 
 int Close_DevMonitor() {
   if (g_hMonitorThread) {
+    if (HWND window = g_hMonitorWnd) SendMessageW(window, WM_ZENTRIX_STOP_WATCHING, 0, 0);
     for (auto& d : TakeAllDevices()) RemoveMonitoredDevice(std::move(d), /*quiet=*/false);
   }
   {

@@ -50,6 +50,10 @@ struct MonitoredDevice {
   std::atomic<bool> stop{false};
 };
 
+// State that the unload guard still uses is made before every other static object of the
+// library, so that it is destroyed after the guard has stopped the monitor.
+#define ZENTRIX_STATE __attribute__((init_priority(1000)))
+
 // Library-wide state of device access.
 extern std::atomic<uint32_t> g_nVID;
 extern std::atomic<uint32_t> g_nPID;
@@ -68,7 +72,8 @@ bool MatchDevicePath(const std::string& path, InterfaceKind kind, DeviceRecord& 
 int EnumerateInterfaces(InterfaceKind kind);
 
 // Device monitor (device_monitor.cpp).
-bool AddMonitoredDevice(std::unique_ptr<MonitoredDevice> device);
+enum class AddResult { kAdded, kAlreadyMonitored, kFailed };
+AddResult AddMonitoredDevice(std::unique_ptr<MonitoredDevice> device);
 // Stops every reader without posting anything: the library is being unloaded.
 void ShutDownMonitor();
 

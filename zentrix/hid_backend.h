@@ -80,6 +80,14 @@ class HidBackend {
 
   // After it returns the sink is never called again.
   virtual void StopHotplug() = 0;
+
+  // What the zentrix builds call. A backend that several builds share in one process (the
+  // in-process simulated mouse) keeps one sink per build; the others have one. Returns a
+  // non-zero id for RemoveHotplugSink, 0 when monitoring cannot start.
+  virtual int AddHotplugSink(std::function<void(const HotplugEvent&)> sink) {
+    return StartHotplug(std::move(sink)) ? 1 : 0;
+  }
+  virtual void RemoveHotplugSink(int /*id*/) { StopHotplug(); }
 };
 
 // Name under which a test registers an in-process backend with brevak::SetProcessObject;

@@ -5,9 +5,10 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
-#include <future>
+#include <cerrno>
 
 #include "platform/loop.h"
+#include "platform/winapi.h"
 
 namespace zentrix {
 namespace {
@@ -23,46 +24,44 @@ int OnPrepareForSleep(sd_bus_message* m, void* userdata, sd_bus_error*) {
   return 0;
 }
 
+// Connects, subscribes and waits for signals until `stop_fd` is written. The bus connection
+// lives and dies on this thread: sd-bus objects are not thread-safe.
+void Run(int stop_fd, Watch watch) {
+  sd_bus* bus = nullptr;
+  sd_bus_slot* slot = nullptr;
+  if (sd_bus_open_system(&bus) < 0 ||
+      sd_bus_match_signal(bus, &slot, "org.freedesktop.login1", "/org/freedesktop/login1",
+                          "org.freedesktop.login1.Manager", "PrepareForSleep", OnPrepareForSleep, &watch) < 0) {
+    OutputDebugStringA("PrepareForSleep not watched\n");
+    sd_bus_slot_unref(slot);
+    sd_bus_flush_close_unref(bus);
+    return;
+  }
+  OutputDebugStringA("PrepareForSleep watched\n");
+  brevak::ExternalWaitScope outside;  // waits on the bus, not on the process clock
+  for (;;) {
+    int r;
+    while ((r = sd_bus_process(bus, nullptr)) > 0) {
+    }
+    if (r < 0) {
+      OutputDebugStringA("PrepareForSleep watch ended: the system bus went away\n");
+      break;
+    }
+    pollfd fds[2] = {{sd_bus_get_fd(bus), short(sd_bus_get_events(bus)), 0}, {stop_fd, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    if (fds[1].revents) break;
+  }
+  sd_bus_slot_unref(slot);
+  sd_bus_flush_close_unref(bus);
+}
+
 }  // namespace
 
 bool SleepWatch::Start(std::function<void(bool)> on_sleep) {
   Stop();
   stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stop_fd_ < 0) return false;
-  std::promise<bool> started;
-  auto result = started.get_future();
-  const int stop_fd = stop_fd_;
-  // The bus connection lives and dies on this thread: sd-bus objects are not thread-safe.
-  thread_ = std::thread([stop_fd, on_sleep = std::move(on_sleep), started = std::move(started)]() mutable {
-    sd_bus* bus = nullptr;
-    sd_bus_slot* slot = nullptr;
-    Watch watch{std::move(on_sleep)};
-    if (sd_bus_open_system(&bus) < 0 ||
-        sd_bus_match_signal(bus, &slot, "org.freedesktop.login1", "/org/freedesktop/login1",
-                            "org.freedesktop.login1.Manager", "PrepareForSleep", OnPrepareForSleep, &watch) < 0) {
-      sd_bus_slot_unref(slot);
-      sd_bus_flush_close_unref(bus);
-      started.set_value(false);
-      return;
-    }
-    started.set_value(true);
-    brevak::ExternalWaitScope outside;  // waits on the bus, not on the process clock
-    for (;;) {
-      int r;
-      while ((r = sd_bus_process(bus, nullptr)) > 0) {
-      }
-      if (r < 0) break;  // the bus went away
-      pollfd fds[2] = {{sd_bus_get_fd(bus), short(sd_bus_get_events(bus)), 0}, {stop_fd, POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
-      if (fds[1].revents) break;
-    }
-    sd_bus_slot_unref(slot);
-    sd_bus_flush_close_unref(bus);
-  });
-  if (!result.get()) {
-    Stop();
-    return false;
-  }
+  thread_ = std::thread(Run, stop_fd_, Watch{std::move(on_sleep)});
   return true;
 }
 

@@ -14,7 +14,9 @@ class SleepWatch {
   SleepWatch& operator=(const SleepWatch&) = delete;
 
   // Calls `on_sleep(true)` before the system sleeps and `on_sleep(false)` after it woke, from a
-  // thread of its own. False when the system bus or logind's signal cannot be reached.
+  // thread of its own, which connects to the system bus without holding up the caller. It
+  // logs "PrepareForSleep watched" once subscribed, or "PrepareForSleep not watched". False
+  // only when the thread cannot be started.
   bool Start(std::function<void(bool suspending)> on_sleep);
   // After it returns `on_sleep` is not called again.
   void Stop();

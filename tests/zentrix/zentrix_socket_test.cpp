@@ -95,5 +95,19 @@ TEST_F(ZentrixSocketTest, FramesReachTheMouseProgramAndItsAnswersComeBack) {
   EXPECT_EQ(b.SetFeature(lighting, sizeof lighting), 0);
 }
 
+// The library's own backend (here the socket client) must outlive the monitor it serves when
+// the program lets go of a build without closing it first.
+TEST_F(ZentrixSocketTest, UnloadingWithoutCloseStopsEverything) {
+  const int threads_before = test::BaselineThreadCount();
+  HMODULE m = LoadLibraryW((ProgramFolder() + u"zentrix_1.so").c_str());
+  ASSERT_NE(m, nullptr) << LastLoadError();
+  reinterpret_cast<zentrix::SetVidPidFn>(GetProcAddress(m, "Set_VIDPID"))(zentrix::kVendorId,
+                                                                         zentrix::kReceiver1kProductId);
+  ASSERT_EQ(reinterpret_cast<zentrix::OpenDevMonitorFn>(GetProcAddress(m, "Open_DevMonitor"))(window_, 1553, 1554), 1);
+  ASSERT_TRUE(test::PumpUntil([&] { return Seen({1554, 1, 1, {}}); }));
+  EXPECT_TRUE(FreeLibrary(m));
+  EXPECT_EQ(test::ThreadCountSettlingAt(threads_before), threads_before);
+}
+
 }  // namespace
 }  // namespace brevak

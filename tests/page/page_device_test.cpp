@@ -1,0 +1,281 @@
+// The loop from the working record to the simulated mouse and back, on each connection, on
+// the virtual clock: what is sent when, over which connection, and what the mouse's reports do.
+#include <gtest/gtest.h>
+
+#include "page_test_util.h"
+#include "platform/text.h"
+#include "protocol/frames.h"
+
+namespace brevak {
+namespace {
+
+using sim::Connection;
+using test::PageTest;
+
+// The mouse holds what the record says: every group, checked against the decoded state.
+void ExpectMouseHolds(const sim::MouseState& m, const ProfileRecord& r) {
+  for (int i = 0; i < kDpiStages; ++i) {
+    if (r.dpi_value[i]) EXPECT_EQ(m.dpi_value[size_t(i)], uint32_t(r.dpi_value[i])) << "stage " << i;
+    EXPECT_EQ(m.dpi_colors[size_t(i)], (sim::Rgb{ColorRed(r.dpi_color[i]), ColorGreen(r.dpi_color[i]), ColorBlue(r.dpi_color[i])}));
+  }
+  EXPECT_EQ(m.stage_index, r.dpi_stage_index);
+  EXPECT_EQ(m.light_effect, r.light_effect);
+  EXPECT_EQ(m.light_color, (sim::Rgb{ColorRed(r.light_color), ColorGreen(r.light_color), ColorBlue(r.light_color)}));
+  EXPECT_EQ(m.key_debounce, r.key_debounce);
+  EXPECT_EQ(m.polling, uint8_t((r.polling_rate_hs_index + 1) << 4 | (r.polling_rate_index + 1)));
+  const Frame buttons = BuildButtonReport(r);
+  for (size_t i = 0; i < kPageButtons; ++i)
+    for (size_t k = 0; k < 3; ++k) EXPECT_EQ(m.buttons[i][k], buttons[3 + 3 * i + k]) << "button " << i;
+}
+
+// A macro of `steps` press/release pairs, long enough to need two frames at 40 steps.
+void BindMacro(ProfileRecord& r, int button, int steps) {
+  ButtonEntry& b = r.button[button];
+  b.function_code = kFunctionMacro;
+  SetFixed(b.macro_name, u"Fire");
+  b.macro_loop_count = 1;
+  b.macro_action_count = uint16_t(steps);
+  for (int i = 0; i < steps; ++i) {
+    b.macro_actions[i].kind = uint8_t(i % 2 ? 2 : 1);
+    b.macro_actions[i].code = uint8_t(4 + i / 2 % 20);
+    b.macro_actions[i].delay = uint16_t(i % 3 ? 20 : 300);
+  }
+}
+
+class PageOnEachConnection : public PageTest, public ::testing::WithParamInterface<Connection> {};
+
+TEST_P(PageOnEachConnection, CarriesTheWholeProfile) {
+  const Connection c = GetParam();
+  Start({c});
+  if (c != Connection::kCable) {
+    EXPECT_FALSE(Apply()) << "a receiver is silent until the mouse reports power";
+    EXPECT_EQ(Accepted(c), 0);
+    PowerFrom(c);
+  }
+  page_->EditWorkingRecord([](ProfileRecord& r) {
+    r.dpi_value[2] = 64;
+    r.light_effect = 2;
+    r.polling_rate_hs_index = 5;
+    BindMacro(r, 0, 40);
+    BindMacro(r, 6, 4);
+  });
+  ASSERT_TRUE(Apply());
+  const sim::MouseState m = mouse_.State();
+  EXPECT_EQ(m.full_writes, 1);
+  EXPECT_EQ(m.connections[size_t(c)].rejected, 0) << m.last_rejection;
+  ExpectMouseHolds(m, *page_->WorkingRecordCopy());
+  const auto macros = m.Macros();
+  ASSERT_EQ(macros.size(), 2u);
+  EXPECT_EQ(macros[0].slot, kMacroSlotBase[0]);
+  EXPECT_EQ(macros[0].frames, 2);
+  EXPECT_TRUE(macros[0].complete);
+  EXPECT_EQ(macros[1].slot, kMacroSlotBase[6]);
+  EXPECT_EQ(page_->full_write_pending(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Connections, PageOnEachConnection,
+                         ::testing::Values(Connection::kCable, Connection::k1k, Connection::k4k, Connection::k8k),
+                         [](const auto& info) { return std::string("on_") + sim::ConnectionName(info.param); });
+
+TEST_F(PageTest, FramesTakeTheFirstConnectionInOrder) {
+  Start({Connection::k1k, Connection::k4k, Connection::k8k});
+  PowerFrom(Connection::k1k);
+  PowerFrom(Connection::k4k);
+  ASSERT_TRUE(Apply());
+  EXPECT_GT(Accepted(Connection::k4k), 0) << "4K before 1K";
+  EXPECT_EQ(Accepted(Connection::k1k), 0);
+  EXPECT_EQ(Accepted(Connection::k8k), 0) << "8K is present but has not answered";
+
+  PowerFrom(Connection::k8k);
+  const int on_4k = Accepted(Connection::k4k);
+  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 3; });
+  ASSERT_TRUE(Apply());
+  EXPECT_EQ(Accepted(Connection::k4k), on_4k);
+  EXPECT_EQ(Accepted(Connection::k8k), 1) << "8K before 4K, once it answers";
+
+  mouse_.Plug(Connection::kCable);
+  Settle();
+  AdvanceClock(1000);  // the arrival's settling wait
+  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 4; });
+  ASSERT_TRUE(Apply());
+  EXPECT_EQ(Accepted(Connection::kCable), 1) << "the cable before every receiver";
+  EXPECT_EQ(Accepted(Connection::k8k), 1);
+}
+
+TEST_F(PageTest, OnlyChangedGroupsAreSentAndEveryApplySaves) {
+  Start({Connection::kCable});
+  ASSERT_TRUE(Apply());
+  const int attribute = FrameCount("attribute"), lighting = FrameCount("lighting"), polling = FrameCount("polling"),
+            buttons = FrameCount("buttons");
+  page_->EditWorkingRecord([](ProfileRecord& r) { r.dpi_value[0] = 20; });
+  ASSERT_TRUE(Apply());
+  EXPECT_EQ(FrameCount("attribute"), attribute + 1);
+  EXPECT_EQ(FrameCount("lighting"), lighting);
+  EXPECT_EQ(FrameCount("polling"), polling);
+  EXPECT_EQ(FrameCount("buttons"), buttons);
+
+  // No group covers the wake-up option: nothing is sent, the store still is saved.
+  page_->EditWorkingRecord([](ProfileRecord& r) { r.wakeup = 1; });
+  const int accepted = Accepted(Connection::kCable);
+  ASSERT_TRUE(Apply());
+  EXPECT_EQ(Accepted(Connection::kCable), accepted);
+  ProfileStore reread;
+  ASSERT_EQ(reread.Load(), StoreLoad::kLoaded);
+  EXPECT_EQ(reread.list()[size_t(reread.header().selected_profile)]->wakeup, 1);
+
+  // Another profile: full write, then every group and every bound macro.
+  {
+    auto lock = profiles_->Lock();
+    auto second = NewProfileRecord(u"Second");
+    BindMacro(*second, 4, 3);
+    profiles_->list().push_back(std::move(second));
+  }
+  page_->SelectProfile(1);
+  ASSERT_TRUE(Apply());
+  EXPECT_EQ(mouse_.State().full_writes, 2);
+  EXPECT_EQ(FrameCount("attribute"), attribute + 2);
+  EXPECT_EQ(FrameCount("lighting"), lighting + 1);
+  EXPECT_EQ(FrameCount("buttons"), buttons + 1);
+  ASSERT_EQ(mouse_.State().Macros().size(), 1u);
+  EXPECT_EQ(mouse_.State().Macros()[0].slot, 0) << "button 5 has base slot 0";
+}
+
+TEST_F(PageTest, UndeliveredGroupsStayPendingUntilTheMouseTakesThem) {
+  Start({Connection::k1k});
+  PowerFrom(Connection::k1k);
+  ASSERT_TRUE(Apply());
+  const int lighting = FrameCount("lighting");
+
+  // A mouse that never acknowledges: ten tries, then the loop goes on, and the group is kept.
+  mouse_.DropAnswers(1000);
+  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 6; });
+  ASSERT_TRUE(Apply());
+  EXPECT_EQ(FrameCount("lighting"), lighting + 10);
+  mouse_.DropAnswers(0);
+  ASSERT_TRUE(Apply());
+  EXPECT_EQ(FrameCount("lighting"), lighting + 11) << "resent once the mouse answers";
+  ASSERT_TRUE(Apply());
+  EXPECT_EQ(FrameCount("lighting"), lighting + 11) << "and not again";
+}
+
+TEST_F(PageTest, StatusReportsUpdateTheRecordTheFlagsAndTheDisplay) {
+  Start({Connection::k4k});
+  EXPECT_EQ(page_->flags().rx4k_state, kPresent);
+  EXPECT_TRUE(view_.Visible("ms_1_wireless_4k"));
+  EXPECT_EQ(page_->flags().mouse_silent, 1);
+
+  mouse_.SetBattery(57);
+  Settle();
+  EXPECT_EQ(page_->flags().rx4k_active, 1);
+  EXPECT_EQ(page_->flags().mouse_silent, 0);
+  EXPECT_EQ(view_.progress["ms_1_progress_power"], 57);
+  EXPECT_EQ(view_.text["ms_1_label_power"], u"57%");
+
+  // The DPI button: the third stage is taken, stored, and shown on screen.
+  page_->EditWorkingRecord([](ProfileRecord& r) { r.dpi_stage_enabled[0] = r.dpi_stage_enabled[1] = r.dpi_stage_enabled[2] = 1; });
+  page_->EditWorkingRecord([](ProfileRecord& r) { r.dpi_value[5] = 99; });  // an edit not yet applied
+  PowerFrom(Connection::k4k);
+  uint8_t report[64] = {0x04, 0x59, 0x10, 3, 0};
+  uintptr_t w;
+  intptr_t l;
+  PackStatus(report, w, l);
+  posted_.clear();
+  page_->OnDeviceMessage(kMsgInput4k, w, LPARAM(l));
+  RunUntilIdle();
+  EXPECT_EQ(page_->WorkingRecordCopy()->dpi_stage_index, 2);
+  EXPECT_EQ(page_->LastAppliedCopy().dpi_stage_index, 2);
+  EXPECT_NE(page_->LastAppliedCopy().dpi_value[5], 99) << "the unsent edit stays pending";
+  ASSERT_EQ(posted_.size(), 1u);
+  EXPECT_EQ(posted_[0].msg, kMsgShowDpi);
+  EXPECT_EQ(posted_[0].lParam, page_->WorkingRecordCopy()->dpi_value[2]);
+  EXPECT_TRUE(view_.selected.count("ms_1_option_dpi_step_3"));
+  ProfileStore reread;
+  reread.Load();
+  EXPECT_EQ(reread.list()[0]->dpi_stage_index, 2);
+
+  // Out-of-range values from the device are ignored, never used as indices.
+  for (uint8_t bad : {uint8_t(0), uint8_t(9), uint8_t(0xFF)}) {
+    report[3] = bad;
+    PackStatus(report, w, l);
+    page_->OnDeviceMessage(kMsgInput4k, w, LPARAM(l));
+  }
+  report[2] = 0x20, report[3] = 0x80;  // high-speed nibble 8: past the seven options
+  PackStatus(report, w, l);
+  page_->OnDeviceMessage(kMsgInput4k, w, LPARAM(l));
+  RunUntilIdle();
+  EXPECT_EQ(page_->WorkingRecordCopy()->dpi_stage_index, 2);
+  EXPECT_EQ(page_->WorkingRecordCopy()->polling_rate_hs_index, NewProfileRecord(u"x")->polling_rate_hs_index);
+  EXPECT_EQ(posted_.size(), 1u);
+
+  // Silence for six seconds: the receiver is taken as asleep.
+  AdvanceClock(6000);
+  EXPECT_EQ(page_->flags().rx4k_active, 0);
+  EXPECT_FALSE(view_.Visible("ms_1_wireless_4k"));
+  EXPECT_TRUE(view_.Visible("ms_1_sleep_label"));
+}
+
+TEST_F(PageTest, ArrivalsAndRemovalsFlipTheFlags) {
+  Start({});
+  EXPECT_EQ(page_->flags().any_connected, 0);
+  EXPECT_EQ(page_->flags().mouse_silent, 1);
+  posted_.clear();
+
+  mouse_.Plug(Connection::k8k);
+  Settle();
+  AdvanceClock(1000);
+  EXPECT_EQ(page_->flags().rx8k_state, kPresent);
+  EXPECT_EQ(page_->flags().any_connected, 1);
+  ASSERT_EQ(posted_.size(), 1u);
+  EXPECT_EQ(posted_[0].msg, kMsgConnectionChanged);
+
+  // A second arrival of a present receiver is ignored, wait included.
+  const int64_t before = ClockNowMs();
+  page_->OnDeviceMessage(kMsgDevice8k, 1, 1);
+  EXPECT_EQ(ClockNowMs(), before);
+  EXPECT_EQ(posted_.size(), 1u);
+
+  // The cable arrives while the receiver is present: no connection-state message.
+  mouse_.Plug(Connection::kCable);
+  Settle();
+  AdvanceClock(1000);
+  EXPECT_EQ(page_->flags().wired_state, kPresent);
+  EXPECT_EQ(posted_.size(), 1u);
+  EXPECT_TRUE(view_.Visible("ms_1_wired"));
+
+  mouse_.Unplug(Connection::kCable);
+  Settle();
+  EXPECT_EQ(page_->flags().wired_state, kRemoved);
+  EXPECT_FALSE(view_.Visible("ms_1_wired"));
+  mouse_.Unplug(Connection::k8k);
+  Settle();
+  EXPECT_EQ(page_->flags().rx8k_state, kRemoved);
+  EXPECT_EQ(page_->flags().any_connected, 0);
+  ASSERT_EQ(posted_.size(), 2u);
+}
+
+TEST_F(PageTest, UnpluggingDuringAFullWriteRecoversOnTheNextApply) {
+  Start({Connection::k8k});
+  PowerFrom(Connection::k8k);
+  page_->EditWorkingRecord([](ProfileRecord& r) {
+    BindMacro(r, 0, 60);
+    BindMacro(r, 1, 60);
+  });
+  page_->RequestApply();
+  AdvanceClock(2500);  // in the middle of the frames
+  mouse_.Unplug(Connection::k8k);
+  for (int i = 0; i < 400 && applies_done_ == 0; ++i) AdvanceClock(50);
+  ASSERT_EQ(applies_done_, 1) << "the apply ends even though the mouse went away";
+  EXPECT_EQ(page_->full_write_pending(), 1) << "what did not arrive is written again";
+
+  mouse_.Plug(Connection::k8k);
+  Settle();
+  AdvanceClock(1000);
+  PowerFrom(Connection::k8k);
+  ASSERT_TRUE(Apply());
+  ExpectMouseHolds(mouse_.State(), *page_->WorkingRecordCopy());
+  EXPECT_EQ(mouse_.State().Macros().size(), 2u);
+  EXPECT_EQ(page_->full_write_pending(), 0);
+}
+
+}  // namespace
+}  // namespace brevak

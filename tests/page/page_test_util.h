@@ -1,0 +1,125 @@
+#pragma once
+// The mouse page against the simulated mouse on the virtual clock: a fresh data folder, a main
+// window on the test thread that routes device messages and timers to the page as the real
+// main window does, and a view that records what the page did to its controls.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "page/ms_1_page.h"
+#include "page/page_messages.h"
+#include "platform/clock.h"
+#include "platform/loop.h"
+#include "sim/in_process_backend.h"
+#include "store_test_util.h"
+
+namespace brevak::test {
+
+class RecordingView : public PageView {
+ public:
+  void SetVisible(std::string_view c, bool v) override { visible[std::string(c)] = v; }
+  void SetCheck(std::string_view c, bool v) override { checked[std::string(c)] = v; }
+  void SetText(std::string_view c, std::u16string_view t) override { text[std::string(c)] = std::u16string(t); }
+  void SetResourceText(std::string_view c, std::string_view key) override {
+    text[std::string(c)] = u"@" + std::u16string(key.begin(), key.end());
+  }
+  void SetProgress(std::string_view c, int v) override { progress[std::string(c)] = v; }
+  void SelectOption(std::string_view c) override { selected.insert(std::string(c)); }
+  void SelectItem(std::string_view c, int i) override { item[std::string(c)] = i; }
+
+  bool Visible(const std::string& c) const {
+    auto it = visible.find(c);
+    return it != visible.end() && it->second;
+  }
+
+  std::map<std::string, bool> visible, checked;
+  std::map<std::string, std::u16string> text;
+  std::map<std::string, int> progress, item;
+  std::set<std::string> selected;
+};
+
+class PageTest : public DataFolderTest {
+ protected:
+  void SetUp() override {
+    DataFolderTest::SetUp();
+    UseVirtualClock(0);
+    sim::InstallInProcessSim(mouse_);
+    window_ = CreateMessageWindow([this](HWND, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+      if (msg >= kMsgInput1k && msg <= kMsgApplyIndicator) {
+        if (msg == kMsgApplyIndicator && w == 0) ++applies_done_;
+        page_->OnDeviceMessage(msg, w, l);
+      } else if (msg == WM_TIMER) {
+        page_->OnDeviceTimer(w);
+      } else if (msg == kMsgConnectionChanged || msg == kMsgShowDpi) {
+        posted_.push_back({msg, l});
+      }
+      return 0;
+    });
+    profiles_ = std::make_unique<ProfileStore>();
+    macros_ = std::make_unique<MacroStore>();
+    page_ = std::make_unique<CMS_1_Page>(*profiles_, *macros_);
+    page_->SetMainWindow(window_);
+    page_->SetView(&view_);
+    page_->SetBlePresenceCheck([] { return false; });
+  }
+  void TearDown() override {
+    page_->ShutDown();
+    RunUntilIdle();
+    page_.reset();
+    DestroyWindow(window_);
+    sim::UninstallInProcessSim();
+    UseRealClock();
+    DataFolderTest::TearDown();
+  }
+
+  // Plugs `connections`, binds the page and loads the stores, as the program starts.
+  void Start(std::initializer_list<sim::Connection> connections) {
+    for (auto c : connections) mouse_.Plug(c);
+    page_->BindControls();
+    page_->StartUp();
+    Settle();
+  }
+  void Settle() {
+    RunUntilIdle();
+    AdvanceClock(20);  // the readers' pause between reads
+  }
+  // A power report from the mouse through a receiver: the receiver then answers.
+  void PowerFrom(sim::Connection c) {
+    mouse_.SendPowerStatus(c);
+    Settle();
+  }
+  // Requests an apply and runs virtual time until it has finished; false when none ran
+  // within ten virtual minutes.
+  bool Apply() {
+    const int before = applies_done_;
+    page_->RequestApply();
+    for (int ms = 0; ms < 600'000 && applies_done_ == before; ms += 500) AdvanceClock(500);
+    return applies_done_ > before;
+  }
+  int FrameCount(const char* name) {
+    auto counts = mouse_.State().frame_counts;
+    return counts.count(name) ? counts[name] : 0;
+  }
+  int Accepted(sim::Connection c) { return mouse_.State().connections[size_t(c)].accepted; }
+
+  struct Posted {
+    UINT msg;
+    LPARAM lParam;
+  };
+
+  sim::SimMouse mouse_;
+  RecordingView view_;
+  HWND window_ = nullptr;
+  std::unique_ptr<ProfileStore> profiles_;
+  std::unique_ptr<MacroStore> macros_;
+  std::unique_ptr<CMS_1_Page> page_;
+  std::vector<Posted> posted_;
+  int applies_done_ = 0;
+};
+
+}  // namespace brevak::test
