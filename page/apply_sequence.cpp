@@ -63,7 +63,10 @@ void CMS_1_Page::ApplySequence() {
   if (full) full_write_failed = !send_frame(BuildFullWriteReport());
   if (send.attribute) failed.attribute = !send_frame(BuildAttributeReport(*snapshot));
   if (send.lighting) failed.lighting = !send_frame(BuildLightingReport(*snapshot));
-  if (send.polling) failed.polling = !send_frame(BuildPollingReport(*snapshot));
+  // The polling rate is not offered over Bluetooth: a polling report that only had Bluetooth
+  // to go to is not kept pending.
+  if (send.polling)
+    failed.polling = !send_frame(BuildPollingReport(*snapshot)) && carriage_->last_transport() != Transport::kBle;
   if (send.buttons) failed.buttons = !send_frame(BuildButtonReport(*snapshot));
   for (int i = 0; i < kPageButtons; ++i) {
     if (snapshot->button[i].function_code != kFunctionMacro || !send.macro[size_t(i)]) continue;
