@@ -541,12 +541,16 @@ class BleTransport::Impl {
     else if ((left || mouse_removed) && mice_.empty()) Post(device_msg_, 0, 0);
   }
 
+  // Paired, connected devices, the mouse first: when more are connected than the list holds,
+  // the ones left out are never the mouse.
   void RefreshDeviceList() {
     device_list_.clear();
-    for (const auto& [path, d] : devices_) {
-      if (!d.paired || !d.connected) continue;
-      if (device_list_.size() == kBleDeviceListMax) break;  // more paired devices are ignored
-      device_list_.push_back(path);
+    for (const bool mouse : {true, false}) {
+      for (const auto& [path, d] : devices_) {
+        if (!d.paired || !d.connected || d.IsMouse() != mouse) continue;
+        if (device_list_.size() == kBleDeviceListMax) break;
+        device_list_.push_back(path);
+      }
     }
     listed_ = device_list_.size();
     Debug("m_iBleNum = %d\r\n", int(device_list_.size()));

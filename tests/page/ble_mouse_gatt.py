@@ -89,6 +89,16 @@ def RigAddDevice(_self, adapter_path, address, modalias, paired, connected):
     return dbus.ObjectPath(path)
 
 
+@dbus.service.method(RIG_IFACE, in_signature='su', out_signature='')
+def RigAddStrangers(self, adapter_path, count):
+    '''`count` paired, connected devices of another maker, addresses 00:00:..., each with the
+    mouse's service.'''
+    for i in range(count):
+        address = ':'.join(f'{b:02X}' for b in (0, 0, 0, i >> 16 & 0xFF, i >> 8 & 0xFF, i & 0xFF))
+        device = RigAddDevice(self, adapter_path, address, 'usb:v046Dp0059d0001', True, True)
+        RigAddGatt(self, device, device + '/service0010')
+
+
 @dbus.service.method(RIG_IFACE, in_signature='oo', out_signature='')
 def RigAddGatt(_self, device_path, service_path):
     '''The mouse's service at `service_path` with 0xFEE3 and 0xFEE4 below it. The service

@@ -96,6 +96,10 @@ class BleRig {
     sd_bus_message_unref(reply);
     return out;
   }
+  // `count` other paired, connected devices with the same service, listed before the mouse.
+  bool AddStrangers(uint32_t count) {
+    return Call("/", "org.brevak.MouseRig", "RigAddStrangers", nullptr, "su", adapter_.c_str(), count);
+  }
   // GATT service at `service` (0xFEE3 at service/char0011, 0xFEE4 at service/char0014).
   bool AddGatt(const std::string& device, const std::string& service) {
     return Call("/", "org.brevak.MouseRig", "RigAddGatt", nullptr, "oo", device.c_str(), service.c_str());

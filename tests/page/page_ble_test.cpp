@@ -293,6 +293,18 @@ TEST_F(PageBleTest, StrangersAndServicesOutsideTheMouseAreNeverWritten) {
   EXPECT_TRUE(page_->ble()->registration_held()) << "the retry registers once the service is there";
 }
 
+TEST_F(PageBleTest, MoreConnectedDevicesThanTheListHoldsNeverCrowdOutTheMouse) {
+  Start({});
+  ASSERT_TRUE(rig_->AddStrangers(uint32_t(kBleDeviceListMax)));
+  const std::string mouse = rig_->AddMouse(true, "FF:00:00:00:00:01");  // listed last by path
+  ASSERT_TRUE(WaitConnected(1));
+  EXPECT_EQ(page_->ble()->device_count(), kBleDeviceListMax);
+  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 6; });
+  ASSERT_TRUE(Apply());
+  EXPECT_EQ(mouse_.State().light_effect, 6);
+  EXPECT_EQ(rig_->WriteCount(BleRig::WriteChar(BleRig::MouseService(mouse))), uint32_t(Accepted(Connection::kBle)));
+}
+
 TEST_F(PageBleTest, BluezOrTheBusGoingAwayDisconnectsAndBluezReturningReconnects) {
   Start({});
   ConnectMouse();
