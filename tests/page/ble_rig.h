@@ -121,6 +121,11 @@ class BleRig {
     if (!connected) mouse_.Unplug(sim::Connection::kBle);
     return ok;
   }
+  // Unpaired (or paired again) while the link stays up.
+  bool SetPaired(const std::string& device, bool paired) {
+    return Call(device.c_str(), "org.freedesktop.DBus.Mock", "UpdateProperties", nullptr, "sa{sv}",
+                "org.bluez.Device1", 1, "Paired", "b", int(paired));
+  }
   bool Remove(const std::string& path) { return Call("/", "org.brevak.MouseRig", "RigRemove", nullptr, "o", path.c_str()); }
 
   // A value on 0xFEE4 straight from the test, any length.

@@ -234,6 +234,21 @@ TEST_F(PageBleTest, DisconnectionAndRemovalHandOverToReceiverAndCable) {
   EXPECT_GT(Accepted(Connection::kCable), on_cable);
 }
 
+TEST_F(PageBleTest, UnpairingWhileLinkedEndsTheNotifySession) {
+  Start({});
+  const std::string mouse = ConnectMouse();
+  const std::string notify = BleRig::NotifyChar(BleRig::MouseService(mouse));
+  ASSERT_EQ(rig_->Notifying(notify), true);
+  ASSERT_TRUE(rig_->SetPaired(mouse, false));
+  ASSERT_TRUE(WaitConnected(0));
+  EXPECT_EQ(rig_->Notifying(notify), false) << "StopNotify on the disconnection path";
+  EXPECT_FALSE(page_->ble()->registration_held());
+  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 9; });
+  page_->RequestApply();
+  RunUntilIdle();
+  EXPECT_EQ(applies_done_, 0);
+}
+
 TEST_F(PageBleTest, RemovalOfTheMouseRunsTheDisconnectionPathEvenWhenNotConnected) {
   Start({});
   const std::string mouse = rig_->AddDevice("C0:FF:EE:00:00:02", test::kMouseModalias, true, false);
