@@ -137,6 +137,46 @@ void CMS_1_Page::OnRemoval(Transport t) {
   }
 }
 
+void CMS_1_Page::OnBleConnection() {
+  flags_.ble_connected = 1;
+  SetTimer(main_window_, kTimerBleNotify, kBleNotifyMs, nullptr);
+  flags_.mouse_silent = 0;
+  Show("ms_1_sleep_label", false);
+  Show("ms_1_BLE", true);
+  // Bluetooth takes over: frames go there until a receiver answers or the cable arrives again.
+  for (Transport t : {Transport::kReceiver1k, Transport::kReceiver8k, Transport::kReceiver4k}) ClearAnswering(t);
+  flags_.wired_state = kRemoved;
+  RefreshTransportPanel();
+  // The link takes the mouse's identity and lists the connected devices now, not only when the
+  // notifications are registered, so an apply in the first two seconds reaches the mouse.
+  if (ble_) ble_->OnConnected();
+  if (!flags_.rx1k_active && !flags_.rx4k_active && !flags_.rx8k_active && flags_.wired_state != kPresent) {
+    flags_.any_connected = 1;
+    Post(kMsgConnectionChanged);
+  }
+}
+
+void CMS_1_Page::OnBleDisconnection() {
+  flags_.ble_connected = 0;
+  KillTimer(main_window_, kTimerBleNotify);
+  // The charge animation belongs to the cable while it is present (start-up runs this path
+  // with the cable plugged in): only Bluetooth's own charging display stops here.
+  if (flags_.wired_state != kPresent) KillTimer(main_window_, kTimerChargeAnimation);
+  if (ble_) ble_->OnDisconnected();
+  Show("ms_1_BLE", false);
+  const bool receiver_answers = flags_.rx1k_active || flags_.rx4k_active || flags_.rx8k_active;
+  if (!receiver_answers && flags_.wired_state != kPresent) Show("ms_1_sleep_label", true);
+  if (flags_.wired_state != kPresent && flags_.rx1k_state != kPresent && flags_.rx4k_state != kPresent &&
+      flags_.rx8k_state != kPresent) {
+    flags_.any_connected = 0;
+    Post(kMsgConnectionChanged);
+  }
+}
+
+void CMS_1_Page::OnBleNotification(std::span<const uint8_t> value) {
+  if (auto report = DecodeBleStatus(value)) OnStatus(StatusPath::kBle, *report);
+}
+
 void CMS_1_Page::OnWatchdog(Transport receiver) {
   const ReceiverInfo r = ReceiverOf(flags_, receiver);
   KillTimer(main_window_, r.watchdog);

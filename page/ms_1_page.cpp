@@ -31,9 +31,10 @@ void CMS_1_Page::Show(std::string_view control, bool visible) {
 void CMS_1_Page::BindControls() {
   apply_thread_ = StartThread([this] { return ApplyThreadProc(this); }, &apply_thread_id_);
   for (size_t i = 0; i < kDriverBuilds.size(); ++i) builds_[i] = BindDriverBuild(kDriverBuilds[i]);
-  carriage_ = std::make_unique<FrameCarriage>(flags_, builds_, ack_, ble_writer_);
+  carriage_ = std::make_unique<FrameCarriage>(flags_, builds_, ack_, ble_.get());
   for (size_t i = 0; i < kDriverBuilds.size(); ++i) OpenTransport(i);
   flags_.ble_connected = ble_present_ && ble_present_() ? 1 : 0;
+  if (ble_) ble_->Start();
   flags_.any_connected = (flags_.wired_state == kPresent || flags_.rx1k_state == kPresent ||
                           flags_.rx4k_state == kPresent || flags_.rx8k_state == kPresent || flags_.ble_connected == 1)
                              ? 1
@@ -87,6 +88,9 @@ void CMS_1_Page::StartUp() {
   working_index_ = selected;
   CopyProfile(*last_applied_, *profiles_.list()[size_t(selected)]);
   undelivered_ = {};
+  lock.unlock();
+  if (flags_.ble_connected) OnBleConnection();
+  else OnBleDisconnection();
 }
 
 void CMS_1_Page::ShutDown() {
@@ -98,6 +102,8 @@ void CMS_1_Page::ShutDown() {
     apply_thread_id_ = 0;
   }
   carriage_.reset();
+  // The worker has ended, so no write is in flight.
+  if (ble_) ble_->Stop();
   for (BoundBuild& b : builds_) ReleaseDriverBuild(b);
 }
 
@@ -161,6 +167,16 @@ void CMS_1_Page::OnDeviceMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (auto report = DecodePackedStatus(wParam, lParam))
         OnStatus(msg == kMsgInput4k ? StatusPath::k4k : StatusPath::kCable1k, *report);
       return;
+    case kMsgBleDevice:
+      // An arrival while connected is a second announcement of the same mouse.
+      if (wParam == 1 && !flags_.ble_connected) OnBleConnection();
+      else if (wParam == 0) OnBleDisconnection();
+      return;
+    case kMsgBleValue: {
+      uint8_t bytes[4];
+      OnBleNotification(UnpackBleValue(wParam, lParam, bytes));
+      return;
+    }
     case kMsgInput8k: {
       // The 8K build posts the address of the whole report; it stays readable (see zentrix).
       if (wParam == 0) return;
@@ -178,6 +194,10 @@ void CMS_1_Page::OnDeviceTimer(UINT_PTR id) {
     case kTimerWatchdog1k: OnWatchdog(Transport::kReceiver1k); return;
     case kTimerWatchdog4k: OnWatchdog(Transport::kReceiver4k); return;
     case kTimerWatchdog8k: OnWatchdog(Transport::kReceiver8k); return;
+    case kTimerBleNotify:
+      // Periodic until a registration is held: the services may not be resolved yet.
+      if (ble_ && !ble_->registration_held()) ble_->RegisterNotifications();
+      return;
     case kTimerArrivalCable: FinishArrival(Transport::kCable); return;
     case kTimerArrival1k: FinishArrival(Transport::kReceiver1k); return;
     case kTimerArrival4k: FinishArrival(Transport::kReceiver4k); return;

@@ -14,6 +14,7 @@
 #include "model/profile_record.h"
 #include "page/page_view.h"
 #include "platform/winapi.h"
+#include "protocol/ble_transport.h"
 #include "protocol/carriage.h"
 #include "protocol/driver_binding.h"
 #include "protocol/status_report.h"
@@ -33,7 +34,10 @@ class CMS_1_Page {
   // Set by the main window before BindControls.
   void SetMainWindow(HWND main_window) { main_window_ = main_window; }
   void SetView(PageView* view) { view_ = view; }
-  void SetBleWriter(BleFrameWriter* ble) { ble_writer_ = ble; }
+  // The Bluetooth link, created with the main window and kMsgBleDevice/kMsgBleValue. The page
+  // starts it in BindControls and stops it after the apply worker has ended. Without one,
+  // Bluetooth frames find no mouse.
+  void SetBleTransport(std::unique_ptr<BleTransport> ble) { ble_ = std::move(ble); }
   // The Bluetooth HID presence check (hidapi's enumeration unless a test replaces it).
   void SetBlePresenceCheck(std::function<bool()> check) { ble_present_ = std::move(check); }
 
@@ -45,9 +49,12 @@ class CMS_1_Page {
   // Stops the worker (WM_QUIT, then waits for it), then releases the driver builds.
   void ShutDown();
 
-  // Messages 1553..1562 and timers 528..535 of the main window, on the window thread.
+  // Messages 1553..kMsgPageLast and timers 528..539 of the main window, on the window thread.
   void OnDeviceMessage(UINT msg, WPARAM wParam, LPARAM lParam);
   void OnDeviceTimer(UINT_PTR id);
+  // A notification value of the mouse over Bluetooth, on the window thread: [0x59][type][value]
+  // [value2]; shorter or unmarked values change nothing.
+  void OnBleNotification(std::span<const uint8_t> value);
   // Asks for an apply: posts 1561 to the main window.
   void RequestApply();
 
@@ -76,6 +83,7 @@ class CMS_1_Page {
   std::optional<ProfileRecord> WorkingRecordCopy();
   ProfileRecord LastAppliedCopy();
   const std::array<BoundBuild, 4>& builds() const { return builds_; }
+  BleTransport* ble() { return ble_.get(); }
 
  private:
   enum class StatusPath { kCable1k, k4k, k8k, kBle };
@@ -95,6 +103,9 @@ class CMS_1_Page {
   void MarkAnswering(Transport receiver);
   void ClearAnswering(Transport receiver);
   bool AnotherTransportPresent(Transport except) const;
+  // The Bluetooth connection and disconnection paths.
+  void OnBleConnection();
+  void OnBleDisconnection();
   // The mouse changed a setting itself: keep it in the working record and the last-applied
   // copy (so it is not written back) and save the store.
   void KeepMouseChange(const std::function<void(ProfileRecord&)>& change);
@@ -108,7 +119,7 @@ class CMS_1_Page {
   MacroStore& macros_;
   HWND main_window_ = nullptr;
   PageView* view_ = nullptr;
-  BleFrameWriter* ble_writer_ = nullptr;
+  std::unique_ptr<BleTransport> ble_;
   std::function<bool()> ble_present_;
 
   // Guarded by the store's lock: the selection, the last-applied copy and the groups that did

@@ -16,6 +16,12 @@ inline constexpr UINT kMsgSettingsChanged = 1561;  // an apply request, handed t
 // The worker's busy indicator: wParam 1 shows "apply_ring", 0 hides it. The worker never
 // touches a control; it posts this to the main window, which hands it to the page.
 inline constexpr UINT kMsgApplyIndicator = 1562;
+// From the Bluetooth transport's bus thread: the mouse arrived (wParam 1) or went away (0), and
+// a notification value (PackBleValue). Status handling runs on the window thread only.
+inline constexpr UINT kMsgBleDevice = 1563;
+inline constexpr UINT kMsgBleValue = 1564;
+// The main window hands kMsgInput1k..kMsgPageLast to the page's OnDeviceMessage.
+inline constexpr UINT kMsgPageLast = kMsgBleValue;
 
 inline constexpr UINT_PTR kTimerWatchdog1k = 528;
 inline constexpr UINT_PTR kTimerDelayedApply = 529;
@@ -34,5 +40,8 @@ inline constexpr UINT_PTR kTimerArrival8k = 539;
 inline constexpr UINT kWatchdogMs = 6000;
 inline constexpr UINT kChargeAnimationMs = 30;
 inline constexpr DWORD kArrivalSettleMs = 1000;
+// Notifications are registered this long after the Bluetooth connection (and retried as often
+// while none is held): BlueZ needs the time to resolve the mouse's GATT services.
+inline constexpr UINT kBleNotifyMs = 2000;
 
 }  // namespace brevak

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libhidapi-dev libudev-dev libsystemd-dev
+  libhidapi-dev libudev-dev libsystemd-dev libsdbus-c++-dev
   dbus-daemon python3-dbusmock
   clang libclang-rt-14-dev
 )

@@ -12,35 +12,8 @@ namespace {
 using sim::Connection;
 using test::PageTest;
 
-// The mouse holds what the record says: every group, checked against the decoded state.
-void ExpectMouseHolds(const sim::MouseState& m, const ProfileRecord& r) {
-  for (int i = 0; i < kDpiStages; ++i) {
-    if (r.dpi_value[i]) EXPECT_EQ(m.dpi_value[size_t(i)], uint32_t(r.dpi_value[i])) << "stage " << i;
-    EXPECT_EQ(m.dpi_colors[size_t(i)], (sim::Rgb{ColorRed(r.dpi_color[i]), ColorGreen(r.dpi_color[i]), ColorBlue(r.dpi_color[i])}));
-  }
-  EXPECT_EQ(m.stage_index, r.dpi_stage_index);
-  EXPECT_EQ(m.light_effect, r.light_effect);
-  EXPECT_EQ(m.light_color, (sim::Rgb{ColorRed(r.light_color), ColorGreen(r.light_color), ColorBlue(r.light_color)}));
-  EXPECT_EQ(m.key_debounce, r.key_debounce);
-  EXPECT_EQ(m.polling, uint8_t((r.polling_rate_hs_index + 1) << 4 | (r.polling_rate_index + 1)));
-  const Frame buttons = BuildButtonReport(r);
-  for (size_t i = 0; i < kPageButtons; ++i)
-    for (size_t k = 0; k < 3; ++k) EXPECT_EQ(m.buttons[i][k], buttons[3 + 3 * i + k]) << "button " << i;
-}
-
-// A macro of `steps` press/release pairs, long enough to need two frames at 40 steps.
-void BindMacro(ProfileRecord& r, int button, int steps) {
-  ButtonEntry& b = r.button[button];
-  b.function_code = kFunctionMacro;
-  SetFixed(b.macro_name, u"Fire");
-  b.macro_loop_count = 1;
-  b.macro_action_count = uint16_t(steps);
-  for (int i = 0; i < steps; ++i) {
-    b.macro_actions[i].kind = uint8_t(i % 2 ? 2 : 1);
-    b.macro_actions[i].code = uint8_t(4 + i / 2 % 20);
-    b.macro_actions[i].delay = uint16_t(i % 3 ? 20 : 300);
-  }
-}
+using test::BindMacro;
+using test::ExpectMouseHolds;
 
 class PageOnEachConnection : public PageTest, public ::testing::WithParamInterface<Connection> {};
 
