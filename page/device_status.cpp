@@ -53,10 +53,15 @@ size_t BuildIndex(Transport t) {
 
 UINT_PTR ArrivalTimer(Transport t) { return kTimerArrivalCable + BuildIndex(t); }
 
+// The never-opened / present / removed flag of a cable or receiver connection.
+std::atomic<int32_t>& StateOf(TransportFlags& f, Transport t) {
+  return t == Transport::kCable ? f.wired_state : *ReceiverOf(f, t).state;
+}
+
 }  // namespace
 
 void CMS_1_Page::OnArrival(Transport t) {
-  std::atomic<int32_t>& state = t == Transport::kCable ? flags_.wired_state : *ReceiverOf(flags_, t).state;
+  std::atomic<int32_t>& state = StateOf(flags_, t);
   // A duplicate arrival is ignored, wait included.
   if (state == kPresent || arrival_pending_[BuildIndex(t)]) return;
   arrival_pending_[BuildIndex(t)] = true;
@@ -67,7 +72,7 @@ void CMS_1_Page::FinishArrival(Transport t) {
   KillTimer(main_window_, ArrivalTimer(t));
   if (!arrival_pending_[BuildIndex(t)]) return;
   arrival_pending_[BuildIndex(t)] = false;
-  std::atomic<int32_t>& state = t == Transport::kCable ? flags_.wired_state : *ReceiverOf(flags_, t).state;
+  std::atomic<int32_t>& state = StateOf(flags_, t);
   state = kPresent;
   if (t == Transport::kCable) {
     BoundBuild& b = builds_[0];
@@ -101,7 +106,7 @@ void CMS_1_Page::OnRemoval(Transport t) {
     arrival_pending_[BuildIndex(t)] = false;
     KillTimer(main_window_, ArrivalTimer(t));
   }
-  std::atomic<int32_t>& state = t == Transport::kCable ? flags_.wired_state : *ReceiverOf(flags_, t).state;
+  std::atomic<int32_t>& state = StateOf(flags_, t);
   if (state == kRemoved) return;
   state = kRemoved;
   if (t == Transport::kCable) {

@@ -9,7 +9,7 @@
 namespace brevak {
 
 namespace {
-// The apply worker asks for a 4097-byte stack; our threads take what the system gives.
+// Indices into kDriverBuilds and builds_.
 constexpr size_t kBuildCable = 0, kBuild1k = 1, kBuild4k = 2, kBuild8k = 3;
 }  // namespace
 
