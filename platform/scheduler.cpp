@@ -127,6 +127,7 @@ class Guard {
   void AddHook(const HookPtr& h) {
     if (h && std::find(hooks_.begin(), hooks_.end(), h) == hooks_.end()) hooks_.push_back(h);
   }
+  bool HasHooks() const { return !hooks_.empty(); }
 
  private:
   std::unique_lock<std::mutex> lk_;
@@ -220,6 +221,13 @@ void Wake(Guard& guard, ThreadState& t) {
 // One blocking wait of the calling thread; callers loop and re-check what they wait for.
 void WaitOnce(Guard& guard, ThreadState& t, Micros deadline) {
   State& g = G();
+  if (guard.HasHooks()) {
+    // A foreign loop woken under this lock (a send to a Qt thread) must hear of it before this
+    // thread blocks; the caller re-checks what it waits for and comes back.
+    guard.Unlock();
+    guard.Lock();
+    return;
+  }
   t.deadline = deadline;
   t.blocked = true;
   Recount(t);

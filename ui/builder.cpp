@@ -1,0 +1,173 @@
+#include "ui/builder.h"
+
+#include <QFile>
+#include <QXmlStreamReader>
+#include <map>
+#include <mutex>
+
+#include "ui/layout_xml.h"
+#include "ui/paint_manager.h"
+
+namespace brevak {
+
+int UiToInt(std::u16string_view v);
+RECT UiToRect(std::u16string_view v);
+
+namespace {
+
+constexpr int kMaxIncludeDepth = 16;
+
+std::u16string U16(QStringView s) {
+  return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size()));
+}
+
+bool ParseInto(QXmlStreamReader& xml, LayoutNode& node) {
+  node.tag = U16(xml.name());
+  for (const auto& a : xml.attributes()) node.attributes.emplace_back(U16(a.name()), U16(a.value()));
+  while (!xml.atEnd()) {
+    auto token = xml.readNext();
+    if (token == QXmlStreamReader::StartElement) {
+      node.children.emplace_back();
+      if (!ParseInto(xml, node.children.back())) return false;
+    } else if (token == QXmlStreamReader::EndElement) {
+      return true;
+    }
+  }
+  return !xml.hasError();
+}
+
+CControlUI* Build(const LayoutNode& node, int depth, std::string& error);
+
+// An <Include>: the root of another file with this element's attributes on top.
+CControlUI* BuildInclude(const LayoutNode& node, int depth, std::string& error) {
+  const std::u16string* source = node.Attribute(u"source");
+  if (!source || depth >= kMaxIncludeDepth) {
+    error = source ? "includes nested too deeply" : "Include without source";
+    return nullptr;
+  }
+  auto included = ParseLayout(CDuiString(*source), &error);
+  if (!included) return nullptr;
+  const LayoutNode* root = included.get();
+  if (root->tag == u"Window") {
+    if (root->children.empty()) return nullptr;
+    root = &root->children.front();
+  }
+  CControlUI* control = Build(*root, depth + 1, error);
+  if (!control) return nullptr;
+  for (const auto& [k, v] : node.attributes) {
+    if (k != u"source") control->SetAttribute(k, v);
+  }
+  return control;
+}
+
+CControlUI* Build(const LayoutNode& node, int depth, std::string& error) {
+  if (node.tag == u"Include") return BuildInclude(node, depth, error);
+  CControlUI* control = CDialogBuilder::CreateControl(node.tag);
+  if (!control) {
+    DUI__Trace(u"layout: unknown control " + node.tag);
+    return nullptr;
+  }
+  for (const auto& [k, v] : node.attributes) control->SetAttribute(k, v);
+  if (auto* container = dynamic_cast<CContainerUI*>(control)) {
+    for (const LayoutNode& child : node.children) {
+      if (CControlUI* c = Build(child, depth, error)) container->Add(c);
+    }
+  }
+  return control;
+}
+
+}  // namespace
+
+std::shared_ptr<const LayoutNode> ParseLayout(const CDuiString& xml, std::string* error) {
+  static std::mutex cache_lock;
+  static std::map<std::u16string, std::shared_ptr<const LayoutNode>> cache;
+  QString text;
+  std::u16string cache_key;
+  if (xml.GetAt(0) == u'<') {
+    text = xml.q();
+  } else {
+    cache_key = CPaintManagerUI::ResourceFile(xml).str();
+    {
+      std::lock_guard lock(cache_lock);
+      if (auto it = cache.find(cache_key); it != cache.end()) return it->second;
+    }
+    QFile file(CDuiString(cache_key).q());
+    if (!file.open(QIODevice::ReadOnly)) {
+      if (error) *error = "cannot read " + CDuiString(cache_key).utf8();
+      return nullptr;
+    }
+    text = QString::fromUtf8(file.readAll());
+  }
+  QXmlStreamReader reader(text);
+  while (!reader.atEnd() && reader.readNext() != QXmlStreamReader::StartElement) {
+  }
+  auto root = std::make_shared<LayoutNode>();
+  if (reader.hasError() || !reader.isStartElement() || !ParseInto(reader, *root)) {
+    if (error) {
+      *error = "bad layout " + xml.utf8().substr(0, 80) + ": " + reader.errorString().toStdString() +
+               " at line " + std::to_string(reader.lineNumber());
+    }
+    return nullptr;
+  }
+  if (!cache_key.empty()) {
+    std::lock_guard lock(cache_lock);
+    cache[cache_key] = root;
+  }
+  return root;
+}
+
+CControlUI* CDialogBuilder::CreateControl(std::u16string_view tag) {
+  if (tag == u"Control") return new CControlUI;
+  if (tag == u"VerticalLayout" || tag == u"Container") return new CVerticalLayoutUI;
+  if (tag == u"HorizontalLayout") return new CHorizontalLayoutUI;
+  if (tag == u"TabLayout") return new CTabLayoutUI;
+  if (tag == u"Label" || tag == u"Text") return new CLabelUI;
+  if (tag == u"Button") return new CButtonUI;
+  if (tag == u"Option") return new COptionUI;
+  if (tag == u"CheckBox") return new CCheckBoxUI;
+  if (tag == u"Edit") return new CEditUI;
+  if (tag == u"RichEdit") return new CRichEditUI;
+  if (tag == u"Slider") return new CSliderUI;
+  if (tag == u"Progress") return new CProgressUI;
+  if (tag == u"Combo") return new CComboUI;
+  if (tag == u"List") return new CListUI;
+  if (tag == u"ListLabelElement") return new CListLabelElementUI;
+  if (tag == u"ColorPalette") return new CColorPaletteUI;
+  return nullptr;
+}
+
+CControlUI* CDialogBuilder::Create(const CDuiString& xml, CPaintManagerUI* manager,
+                                   CControlUI* parent) {
+  error_.clear();
+  window_ = WindowAttributes{};
+  auto root = ParseLayout(xml, &error_);
+  if (!root) return nullptr;
+  const LayoutNode* node = root.get();
+  if (node->tag == u"Window") {
+    for (const auto& [k, v] : node->attributes) {
+      if (k == u"size") {
+        RECT r = UiToRect(v);
+        window_.width = r.left;
+        window_.height = r.top;
+      } else if (k == u"caption") {
+        window_.caption = UiToRect(v);
+      } else if (k == u"stylesheet") {
+        window_.stylesheet = CPaintManagerUI::ResourceFile(CDuiString(v));
+      } else if (k == u"title") {
+        window_.title = CDuiString(v);
+      } else if (k == u"resourcetitle") {
+        window_.title_key = CDuiString(v);
+      }
+    }
+    if (node->children.empty()) {
+      error_ = "window without controls";
+      return nullptr;
+    }
+    node = &node->children.front();
+  }
+  CControlUI* control = Build(*node, 0, error_);
+  if (control && manager) control->SetManager(manager, parent);
+  return control;
+}
+
+}  // namespace brevak
