@@ -1,5 +1,6 @@
 // Starting, stopping and losing capture while input keeps arriving (run under ThreadSanitizer).
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -54,6 +55,8 @@ TEST_F(HookLifecycleTest, NothingIsPostedBetweenRemoveAndTheNextInstall) {
     ASSERT_TRUE(hook_.installhook(window));
     hook_.enablehook(round % 2);
     std::this_thread::sleep_for(std::chrono::milliseconds(round % 3 * 5));
+    // However slow the machine, the last round sees input.
+    if (round == 29) PumpUntil([&] { return std::count(seen.begin(), seen.end(), WM_HOOK_INPUT) > 0; });
     hook_.removehook();
     PostMessageW(window, kRemoved, 0, 0);
     ProcessPendingMessages();
@@ -91,10 +94,8 @@ TEST_F(HookLifecycleTest, UnloadingWhileCapturingStopsTheThread) {
 
 TEST_F(HookLifecycleTest, LosingTheServerEndsCaptureQuietly) {
   Install(window_);
-  StartTyping();
-  PumpUntil([&] { return !window_.got.empty(); });
-  stop_typing_ = true;
-  typist_.join();
+  input_.Tap(XK_a);
+  window_.ExpectNext({kKeyADown, kKeyAUp});
   input_.Close();
   server_.Kill();
   // Capture notices on its own: installing again finds it ended and no server to start anew.

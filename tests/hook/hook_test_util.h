@@ -29,17 +29,10 @@ struct Input {
 };
 using Inputs = std::vector<Input>;
 
-// A window of the test thread that keeps the WM_HOOK_INPUT it receives.
-struct RecordingWindow {
-  Inputs got;
-  HWND hwnd = CreateMessageWindow([this](HWND, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
-    if (msg == WM_HOOK_INPUT) got.push_back({w, l});
-    return 0;
-  });
-  ~RecordingWindow() { DestroyWindow(hwnd); }
-};
+constexpr Input kLeftDown{WM_LBUTTONDOWN, 0}, kLeftUp{WM_LBUTTONUP, 0};
+constexpr Input kKeyADown{'A', 0}, kKeyAUp{'A', 1};
 
-// Real time: pumps this thread's queue until `done` holds or ten seconds pass.
+// Real time: pumps this thread's queue until `done` holds or `limit` passes.
 template <typename Pred>
 bool PumpUntil(Pred done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
   const auto until = std::chrono::steady_clock::now() + limit;
@@ -51,7 +44,27 @@ bool PumpUntil(Pred done, std::chrono::milliseconds limit = std::chrono::seconds
   return false;
 }
 
-// Keys and buttons pressed through XTest, each followed by a round trip so the server has it.
+// A window of the test thread that keeps the WM_HOOK_INPUT it receives.
+struct RecordingWindow {
+  Inputs got;
+  size_t checked = 0;
+  HWND hwnd = CreateMessageWindow([this](HWND, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+    if (msg == WM_HOOK_INPUT) got.push_back({w, l});
+    return 0;
+  });
+  ~RecordingWindow() { DestroyWindow(hwnd); }
+
+  // What arrived since the last check must be `expected`. Input is handled in order, so when
+  // the last expected one is there, whatever was injected before it has been decided on.
+  void ExpectNext(const Inputs& expected) {
+    PumpUntil([&] { return got.size() >= checked + expected.size(); });
+    ProcessPendingMessages();
+    EXPECT_EQ(Inputs(got.begin() + std::min(checked, got.size()), got.end()), expected);
+    checked = got.size();
+  }
+};
+
+// Keys and buttons through XTest, each followed by a round trip so the server has it.
 class FakeInput {
  public:
   FakeInput() : display_(XOpenDisplay(nullptr)) {}
@@ -63,37 +76,27 @@ class FakeInput {
   }
   bool ok() const { return display_ != nullptr; }
   // False when the server's keymap has no key for `keysym`.
-  bool Key(KeySym keysym, bool press) {
+  bool Tap(KeySym keysym) {
     const KeyCode code = XKeysymToKeycode(display_, keysym);
     if (code == 0) return false;
-    XTestFakeKeyEvent(display_, code, press, CurrentTime);
+    for (bool press : {true, false}) XTestFakeKeyEvent(display_, code, press, CurrentTime);
     XSync(display_, False);
     return true;
   }
-  bool Tap(KeySym keysym) { return Key(keysym, true) && Key(keysym, false); }
-  void Button(unsigned button, bool press) {
-    XTestFakeButtonEvent(display_, button, press, CurrentTime);
-    XSync(display_, False);
-  }
   void Click(unsigned button) {
-    Button(button, true);
-    Button(button, false);
+    for (bool press : {true, false}) XTestFakeButtonEvent(display_, button, press, CurrentTime);
+    XSync(display_, False);
   }
 
  private:
   Display* display_;
 };
 
-constexpr Input kLeftDown{WM_LBUTTONDOWN, 0}, kLeftUp{WM_LBUTTONUP, 0};
-constexpr Input kKeyADown{'A', 0}, kKeyAUp{'A', 1};
-
 class HookFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server_.ok()) << "no X server for the test: " << server_.error();
-    lib_ = LoadHookLibrary(ProgramFolder());
-    ASSERT_NE(lib_.module, nullptr) << LastLoadError();
-    ASSERT_NE(hook_.mousewheelenable, nullptr);
+    ASSERT_NE(lib_.functions.mousewheelenable, nullptr) << LastLoadError();
     ASSERT_TRUE(input_.ok());
   }
   void TearDown() override {
@@ -107,15 +110,8 @@ class HookFixture : public ::testing::Test {
     hook_.enablehook(1);
   }
 
-  // Waits until `window` holds as many inputs as `expected`, then compares.
-  static void Expect(const RecordingWindow& window, const Inputs& expected) {
-    PumpUntil([&] { return window.got.size() >= expected.size(); });
-    ProcessPendingMessages();
-    EXPECT_EQ(window.got, expected);
-  }
-
-  PrivateXServer server_;
-  HookLibrary lib_;
+  PrivateXServer server_;  // first: sets DISPLAY for everything below
+  HookLibrary lib_ = LoadHookLibrary(ProgramFolder());
   const HookFunctionTable& hook_ = lib_.functions;
   FakeInput input_;
   RecordingWindow window_;
