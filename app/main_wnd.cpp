@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include "page/page_messages.h"
 #include "platform/system.h"
@@ -15,25 +16,21 @@ constexpr UINT WM_DEVICECHANGE = 0x0219;
 constexpr UINT kMsgConsumed1 = 1292, kMsgConsumed2 = 5121;
 constexpr char kIconFile[] = "skin/brevak.svg";
 
-// Tells the window once it is first exposed on screen.
-class ShownWatcher : public QObject {
+// Tells the window each time its native window is exposed on screen.
+class ExposeWatcher : public QObject {
  public:
-  ShownWatcher(QWidget* w, std::function<void()> on_shown) : QObject(w), on_shown_(std::move(on_shown)) {
+  ExposeWatcher(QWindow* w, std::function<void()> on_exposed)
+      : QObject(w), window_(w), on_exposed_(std::move(on_exposed)) {
     w->installEventFilter(this);
   }
   bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::Expose || e->type() == QEvent::Show) {
-      if (on_shown_) {
-        auto f = std::move(on_shown_);
-        on_shown_ = nullptr;
-        f();
-      }
-    }
+    if (e->type() == QEvent::Expose && window_->isExposed()) on_exposed_();
     return false;
   }
 
  private:
-  std::function<void()> on_shown_;
+  QWindow* window_;
+  std::function<void()> on_exposed_;
 };
 }  // namespace
 
@@ -68,9 +65,11 @@ void CMainWnd::InitWindow() {
   page_.StartUp();
   // USB arrivals reach the page through the driver builds' own monitors; there is no separate
   // device-interface notification to register on this system.
-  new ShownWatcher(GetWidget(), [this] {
+  GetWidget()->winId();  // the native window exists from here, so its exposure can be watched
+  new ExposeWatcher(GetWidget()->windowHandle(), [this] {
+    if (shown_once_ || !on_first_shown) return;
     shown_once_ = true;
-    if (on_first_shown) on_first_shown();
+    on_first_shown();
   });
 }
 
@@ -92,7 +91,7 @@ void CMainWnd::OnClick(TNotifyUI& msg) {
 }
 
 void CMainWnd::PutAway() {
-  if (CTrayIcon::IsTrayAvailable() && tray_.IsVisible()) ShowWindow(false, true);
+  if (CTrayIcon::IsTrayAvailable() && tray_.IsCreated()) ShowWindow(false, true);
   else SendMessageW(WM_SYSCOMMAND, SC_MINIMIZE, 0);
 }
 

@@ -181,7 +181,7 @@ void CMS_1_Page::RefreshControls() {
     const ButtonEntry& b = r.button[i];
     const ButtonFunction* f = FindButtonFunction(b.function_code);
     std::u16string caption;
-    if (b.function_code == kFunctionMacro) caption = FixedToString(b.macro_name);
+    if (b.function_code == kFunctionMacro) caption = LanguageText(u"assign_macro_text") + FixedToString(b.macro_name);
     else if (f && !f->caption_key.empty()) caption = LanguageText(Utf8ToUtf16(f->caption_key));
     c.key[size_t(i)]->SetText(caption);
   }

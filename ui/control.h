@@ -50,7 +50,7 @@ class CControlUI {
   virtual std::u16string_view GetClass() const { return u"Control"; }
   QWidget* GetWidget() const;
 
-  CDuiString GetName() const { return name_; }
+  const CDuiString& GetName() const { return name_; }
   void SetName(const CDuiString& name);
   virtual CDuiString GetText() const { return text_; }
   virtual void SetText(const CDuiString& text);

@@ -104,6 +104,5 @@ bool CTrayIcon::CreateTrayIcon(HWND receiver, const CDuiString& icon, const CDui
 
 void CTrayIcon::DeleteTrayIcon() { icon_.reset(); }
 
-bool CTrayIcon::IsVisible() const { return icon_ && icon_->isVisible(); }
 
 }  // namespace brevak

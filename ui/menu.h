@@ -65,7 +65,7 @@ class CTrayIcon {
   bool CreateTrayIcon(HWND receiver, const CDuiString& icon, const CDuiString& tooltip,
                       UINT message = UIMSG_TRAYICON);
   void DeleteTrayIcon();
-  bool IsVisible() const;
+  bool IsCreated() const { return icon_ != nullptr; }
 
  private:
   std::unique_ptr<QSystemTrayIcon> icon_;

@@ -126,7 +126,10 @@ LRESULT CWindowWnd::HandleMessage(UINT msg, WPARAM, LPARAM) {
 
 UINT CWindowWnd::ShowModal() {
   if (!hwnd_ || !widget_) return 0;
+  // Modality only takes when the window is shown again.
+  if (widget_->isVisible()) widget_->hide();
   widget_->setWindowModality(Qt::ApplicationModal);
+  if (QWindow* w = widget_->windowHandle()) w->setModality(Qt::ApplicationModal);
   ShowWindow(true, true);
   QEventLoop loop;
   modal_loop_ = &loop;

@@ -25,8 +25,6 @@ constexpr DWORD WS_EX_TOOLWINDOW = 0x00000080;
 constexpr UINT WM_SYSCOMMAND = 0x0112;
 constexpr WPARAM SC_MINIMIZE = 0xF020;
 constexpr WPARAM SC_RESTORE = 0xF120;
-constexpr UINT WM_LBUTTONUP = 0x0202;
-constexpr UINT WM_RBUTTONUP = 0x0205;
 constexpr UINT IDOK = 1;
 constexpr UINT IDCANCEL = 2;
 
