@@ -3,7 +3,9 @@
 #include <cstring>
 #include <string>
 
+#include "page/page_controls.h"
 #include "page/page_messages.h"
+#include "page/paint_manager_view.h"
 #include "platform/loop.h"
 
 namespace brevak {
@@ -29,6 +31,7 @@ void CMS_1_Page::Show(std::string_view control, bool visible) {
 }
 
 void CMS_1_Page::BindControls() {
+  LookUpControls();
   apply_thread_ = StartThread([this] { return ApplyThreadProc(this); }, &apply_thread_id_);
   for (size_t i = 0; i < kDriverBuilds.size(); ++i) builds_[i] = BindDriverBuild(kDriverBuilds[i]);
   carriage_ = std::make_unique<FrameCarriage>(flags_, builds_, ack_, ble_.get());
@@ -89,8 +92,13 @@ void CMS_1_Page::StartUp() {
   CopyProfile(*last_applied_, *profiles_.list()[size_t(selected)]);
   undelivered_ = {};
   lock.unlock();
+  FillProfileList();
+  // Our list raises no notification of its own while it is filled, so nothing is left for the
+  // guard to swallow; kept armed it would eat the user's first switch.
+  list_guard_ = 0;
   if (flags_.ble_connected) OnBleConnection();
   else OnBleDisconnection();
+  RefreshControls();
 }
 
 void CMS_1_Page::ShutDown() {
@@ -202,6 +210,16 @@ void CMS_1_Page::OnDeviceTimer(UINT_PTR id) {
     case kTimerArrival1k: FinishArrival(Transport::kReceiver1k); return;
     case kTimerArrival4k: FinishArrival(Transport::kReceiver4k); return;
     case kTimerArrival8k: FinishArrival(Transport::kReceiver8k); return;
+    case kTimerDelayedApply:
+      KillTimer(main_window_, kTimerDelayedApply);
+      RequestApply();
+      return;
+    case kTimerScrollSettings:
+      KillTimer(main_window_, kTimerScrollSettings);
+      if (pm_) {
+        if (auto* settings = dynamic_cast<CContainerUI*>(pm_->FindControl("ms_1_ver_setting"))) settings->EndDown();
+      }
+      return;
     case kTimerChargeAnimation:
       if (view_) view_->SetProgress("ms_1_progress_power", charge_animation_);
       charge_animation_ += 2;

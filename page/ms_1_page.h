@@ -21,19 +21,29 @@
 #include "protocol/transport.h"
 #include "store/macro_store.h"
 #include "store/profile_store.h"
+#include "ui/duilib.h"
 
 namespace brevak {
 
-class CMS_1_Page {
+struct HookFunctionTable;
+class PaintManagerView;
+
+class CMS_1_Page : public CNotifyPump {
  public:
   CMS_1_Page(ProfileStore& profiles, MacroStore& macros);
-  ~CMS_1_Page();
+  ~CMS_1_Page() override;
   CMS_1_Page(const CMS_1_Page&) = delete;
   CMS_1_Page& operator=(const CMS_1_Page&) = delete;
 
   // Set by the main window before BindControls.
   void SetMainWindow(HWND main_window) { main_window_ = main_window; }
   void SetView(PageView* view) { view_ = view; }
+  // The main window's paint manager: the page finds its controls there and shows through it
+  // (replacing any view set before).
+  void SetPaintManager(CPaintManagerUI* pm);
+  CPaintManagerUI* paint_manager() const { return pm_; }
+  void SetHookTable(HookFunctionTable* hooks) { hooks_ = hooks; }
+  HookFunctionTable* hook_table() const { return hooks_; }
   // The Bluetooth link, created with the main window and kMsgBleDevice/kMsgBleValue. The page
   // starts it in BindControls and stops it after the apply worker has ended. Without one,
   // Bluetooth frames find no mouse.
@@ -41,11 +51,27 @@ class CMS_1_Page {
   // The Bluetooth HID presence check (hidapi's enumeration unless a test replaces it).
   void SetBlePresenceCheck(std::function<bool()> check) { ble_present_ = std::move(check); }
 
-  // Starts the apply worker, binds the four driver builds and opens every connection, checks
-  // for the Bluetooth mouse and posts 1290.
+  // Finds the page's controls, starts the apply worker, binds the four driver builds and opens
+  // every connection, checks for the Bluetooth mouse and posts 1290.
   void BindControls();
-  // Loads the stores and makes the selected profile the working record.
+  // Loads the stores, fills the profile list, makes the selected profile the working record and
+  // shows it.
   void StartUp();
+  // Every value of the working record into the controls, without notifications.
+  void RefreshControls();
+
+  // Notification handlers, bound by the message map.
+  void OnClick(TNotifyUI& msg);
+  void OnSelectChanged(TNotifyUI& msg);
+  void OnItemSelect(TNotifyUI& msg);
+  void OnCheckClick(TNotifyUI& msg);
+  void OnKillFocus(TNotifyUI& msg);
+  void OnTimer(TNotifyUI& msg);
+  void OnValueChanged(TNotifyUI& msg);
+  void OnMouseEnter(TNotifyUI& msg);
+  void OnMouseLeave(TNotifyUI& msg);
+  void OnReturn(TNotifyUI& msg);
+  void OnTextChanged(TNotifyUI& msg);
   // Stops the worker (WM_QUIT, then waits for it), then releases the driver builds.
   void ShutDown();
 
@@ -85,8 +111,22 @@ class CMS_1_Page {
   const std::array<BoundBuild, 4>& builds() const { return builds_; }
   BleTransport* ble() { return ble_.get(); }
 
+ protected:
+  const DUI_MSGMAP* GetMessageMap() const override;
+
  private:
   enum class StatusPath { kCable1k, k4k, k8k, kBle };
+
+  // Controls (page_controls.cpp).
+  struct Controls;
+  void LookUpControls();
+  void FillProfileList();
+  void RestartDelayedApply(UINT ms);
+  void OnSectionToggle(size_t index);
+  void CommitDpiEdit(int stage);
+  void PickColor(CControlUI* button, const std::function<COLORREF&(ProfileRecord&)>& field);
+  void SwitchProfile(int index);
+  void RefreshValueLabels(const ProfileRecord& r);
 
   // Worker (apply_sequence.cpp).
   static DWORD ApplyThreadProc(CMS_1_Page* page);
@@ -119,6 +159,11 @@ class CMS_1_Page {
   MacroStore& macros_;
   HWND main_window_ = nullptr;
   PageView* view_ = nullptr;
+  CPaintManagerUI* pm_ = nullptr;
+  std::unique_ptr<PaintManagerView> pm_view_;
+  std::unique_ptr<Controls> controls_;
+  HookFunctionTable* hooks_ = nullptr;
+  int32_t list_guard_ = 1;
   std::unique_ptr<BleTransport> ble_;
   std::function<bool()> ble_present_;
 

@@ -77,7 +77,15 @@ void CMenuWnd::Close() {
 CTrayIcon::CTrayIcon() = default;
 CTrayIcon::~CTrayIcon() { DeleteTrayIcon(); }
 
-bool CTrayIcon::IsTrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+namespace {
+std::optional<bool> g_tray_override;
+}
+
+bool CTrayIcon::IsTrayAvailable() {
+  return g_tray_override ? *g_tray_override : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void CTrayIcon::SetTrayAvailableForTesting(std::optional<bool> available) { g_tray_override = available; }
 
 bool CTrayIcon::CreateTrayIcon(HWND receiver, const CDuiString& icon, const CDuiString& tooltip,
                                UINT message) {

@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <memory>
+#include <optional>
 
 #include "platform/winapi.h"
 #include "ui/dui_string.h"
@@ -58,6 +59,8 @@ class CTrayIcon {
   CTrayIcon& operator=(const CTrayIcon&) = delete;
   // False when the desktop has no tray; the window must then stay reachable without one.
   static bool IsTrayAvailable();
+  // Tests stand in for a desktop with or without a tray (nullopt: ask the desktop).
+  static void SetTrayAvailableForTesting(std::optional<bool> available);
   // `icon` is a file in the resource folder.
   bool CreateTrayIcon(HWND receiver, const CDuiString& icon, const CDuiString& tooltip,
                       UINT message = UIMSG_TRAYICON);

@@ -48,7 +48,7 @@ TEST_P(PageOnEachConnection, CarriesTheWholeProfile) {
 
 INSTANTIATE_TEST_SUITE_P(Connections, PageOnEachConnection,
                          ::testing::Values(Connection::kCable, Connection::k1k, Connection::k4k, Connection::k8k),
-                         [](const auto& info) { return std::string("on_") + sim::ConnectionName(info.param); });
+                         [](const auto& p) { return std::string("on_") + sim::ConnectionName(p.param); });
 
 TEST_F(PageTest, FramesTakeTheFirstConnectionInOrder) {
   Start({Connection::k1k, Connection::k4k, Connection::k8k});

@@ -1,0 +1,207 @@
+#include "app/main_wnd.h"
+
+#include <QCursor>
+#include <QEvent>
+#include <QWidget>
+
+#include "page/page_messages.h"
+#include "platform/system.h"
+#include "protocol/ble_transport.h"
+
+namespace brevak {
+
+namespace {
+constexpr UINT WM_DEVICECHANGE = 0x0219;
+constexpr UINT kMsgConsumed1 = 1292, kMsgConsumed2 = 5121;
+constexpr char kIconFile[] = "skin/brevak.svg";
+
+// Tells the window once it is first exposed on screen.
+class ShownWatcher : public QObject {
+ public:
+  ShownWatcher(QWidget* w, std::function<void()> on_shown) : QObject(w), on_shown_(std::move(on_shown)) {
+    w->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Expose || e->type() == QEvent::Show) {
+      if (on_shown_) {
+        auto f = std::move(on_shown_);
+        on_shown_ = nullptr;
+        f();
+      }
+    }
+    return false;
+  }
+
+ private:
+  std::function<void()> on_shown_;
+};
+}  // namespace
+
+CMainWnd::CMainWnd(ProfileStore& profiles, MacroStore& macros) : profiles_(profiles), page_(profiles, macros) {}
+
+CMainWnd::~CMainWnd() {
+  RemoveVirtualWnd("MS_1_Page");
+  CloseDpiIndicator();
+  // Worker joined, then connections and builds released.
+  page_.ShutDown();
+  {
+    auto lock = profiles_.Lock();
+    profiles_.SavePendingListChanges();
+  }
+  tray_menu_.reset();
+  tray_.DeleteTrayIcon();
+}
+
+void CMainWnd::InitWindow() {
+  AddVirtualWnd("MS_1_Page", &page_);
+  page_.SetMainWindow(GetHWND());
+  page_.SetPaintManager(&m_pm);
+  page_.SetHookTable(&hook_.functions);
+  page_.SetBleTransport(std::make_unique<BleTransport>(GetHWND(), kMsgBleDevice, kMsgBleValue));
+  page_.BindControls();
+  GetWidget()->setWindowIcon(QIcon(CPaintManagerUI::ResourceFile(kIconFile).q()));
+  CResourceManager::GetInstance()->LoadLanguage("lan.xml");
+  tray_.CreateTrayIcon(GetHWND(), kIconFile, LanguageText(u"mouse_name_text"), UIMSG_TRAYICON);
+  tab_ = m_pm.FindControl("device_tab_switch");
+  GetWidget()->setWindowTitle(CDuiString(LanguageText(u"mouse_name_text")).q());
+  hook_ = LoadHookLibrary(ProgramFolder() + u"/");
+  page_.StartUp();
+  // USB arrivals reach the page through the driver builds' own monitors; there is no separate
+  // device-interface notification to register on this system.
+  new ShownWatcher(GetWidget(), [this] {
+    shown_once_ = true;
+    if (on_first_shown) on_first_shown();
+  });
+}
+
+void CMainWnd::Notify(TNotifyUI& msg) {
+  if (!msg.sVirtualWnd.IsEmpty()) {
+    WindowImplBase::Notify(msg);
+    return;
+  }
+  if (msg.sType.str() == u"click") OnClick(msg);
+}
+
+void CMainWnd::OnClick(TNotifyUI& msg) {
+  const std::u16string& name = msg.pSender->GetName().str();
+  if (name == u"min_btn") {
+    SendMessageW(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  } else if (name == u"exit_btn") {
+    PutAway();  // the program keeps running; "exit" in the tray menu ends it
+  }
+}
+
+void CMainWnd::PutAway() {
+  if (CTrayIcon::IsTrayAvailable() && tray_.IsVisible()) ShowWindow(false, true);
+  else SendMessageW(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+}
+
+LRESULT CMainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
+  bHandled = TRUE;
+  switch (msg) {
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_TIMER:
+      bHandled = FALSE;  // timers are not reported as handled
+      if (wParam == kTimerDpiIndicator) {
+        KillTimer(GetHWND(), kTimerDpiIndicator);
+        CloseDpiIndicator();
+      } else if (wParam >= kTimerWatchdog1k && wParam <= kTimerArrival8k) {
+        page_.OnDeviceTimer(wParam);
+      }
+      return 0;
+    case WM_DEVICECHANGE: return 0;
+    case UIMSG_TRAYICON: OnTrayIcon(lParam); return 0;
+    case WM_MENUCLICK: OnMenuChoice(reinterpret_cast<MenuCmd*>(wParam)); return 0;
+    case 1034:
+    case kMsgConsumed1:
+    case kMsgConsumed2: return 0;
+    case kMsgBringToFront: BringToFront(); return 0;
+    case kMsgConnectionChanged: OnConnectionChanged(); return 0;
+    case kMsgShowDpi: ShowDpiIndicator(wParam, lParam); return 0;
+    default:
+      if (msg >= kMsgInput1k && msg <= kMsgPageLast) {
+        page_.OnDeviceMessage(msg, wParam, lParam);
+        return 0;
+      }
+      bHandled = FALSE;
+      return 0;
+  }
+}
+
+void CMainWnd::OnConnectionChanged() {
+  connected_ = page_.flags().any_connected != 0;
+  if (auto* tab = dynamic_cast<CTabLayoutUI*>(tab_)) tab->SelectItem(connected_ ? 0 : -1);
+  if (!connected_) PutAway();
+}
+
+void CMainWnd::BringToFront() {
+  if (!connected_) {
+    ShowNoDeviceWarning();
+    return;
+  }
+  CWindowWnd::BringToFront();
+}
+
+void CMainWnd::ShowNoDeviceWarning() {
+  if (warning_open_) return;
+  warning_open_ = true;
+  CMsgWnd::Show(GetHWND(), "warning_title_text", "no_device_text");
+  warning_open_ = false;
+}
+
+void CMainWnd::OnTrayIcon(LPARAM mouse_message) {
+  if (mouse_message == WM_LBUTTONUP_TRAY) {
+    BringToFront();
+  } else if (mouse_message == WM_RBUTTONUP_TRAY) {
+    tray_menu_ = std::make_unique<CMenuWnd>();
+    QPoint cursor = QCursor::pos();
+    tray_menu_->Init(nullptr, "traymenu.xml", POINT{cursor.x(), cursor.y() - 50}, &m_pm, nullptr, 6);
+    tray_menu_->ResizeMenu();
+  }
+}
+
+void CMainWnd::OnMenuChoice(MenuCmd* cmd) {
+  if (!cmd) return;
+  const CDuiString name = cmd->szName;
+  CPaintManagerUI::DeletePtr(cmd);
+  if (name.CompareNoCase(u"configuration") == 0) {
+    BringToFront();
+  } else if (name.CompareNoCase(u"exit") == 0) {
+    ::DestroyWindow(GetHWND());
+  }
+  // Button-menu choices ("ms_1...") reach the page once the button menus exist.
+}
+
+void CMainWnd::ShowDpiIndicator(WPARAM form, LPARAM value) {
+  std::u16string text = DpiIndicatorText(form, value);
+  KillTimer(GetHWND(), kTimerDpiIndicator);
+  SetTimer(GetHWND(), kTimerDpiIndicator, kDpiIndicatorMs, nullptr);
+  if (dpi_) {
+    dpi_->SetText(std::move(text));
+    return;
+  }
+  dpi_ = new CDPIMsg(std::move(text));
+  dpi_->SetSelfDelete(true);
+  dpi_->Create(GetHWND(), "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
+}
+
+void CMainWnd::CloseDpiIndicator() {
+  if (!dpi_) return;
+  CDPIMsg* d = dpi_;
+  dpi_ = nullptr;
+  // Gone at once: it deletes itself when its window ends.
+  ::DestroyWindow(d->GetHWND());
+}
+
+LRESULT CMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled) {
+  bHandled = FALSE;
+  CloseDpiIndicator();
+  KillTimer(GetHWND(), kTimerDpiIndicator);
+  if (hook_.functions.removemousehook) hook_.functions.removemousehook();
+  if (hook_.functions.removehook) hook_.functions.removehook();
+  if (hook_.module) FreeLibrary(hook_.module);
+  hook_ = HookLibrary{};
+  return 0;
+}
+
+}  // namespace brevak

@@ -1,0 +1,67 @@
+#pragma once
+// The program's only top-level window: hosts the mouse page, owns the tray icon and its menu,
+// binds the Hook library, routes the device messages and timers to the page, shows the
+// no-device warning and the DPI indicator, and shuts everything down in order.
+
+#include <memory>
+
+#include "app/small_dialogs.h"
+#include "macro/hook_binding.h"
+#include "page/ms_1_page.h"
+#include "ui/duilib.h"
+
+namespace brevak {
+
+inline constexpr UINT kMsgBringToFront = 1281;
+inline constexpr UINT_PTR kTimerDpiIndicator = 52;
+inline constexpr UINT kDpiIndicatorMs = 2000;
+
+class CMainWnd : public WindowImplBase {
+ public:
+  CMainWnd(ProfileStore& profiles, MacroStore& macros);
+  ~CMainWnd() override;
+
+  CMS_1_Page& page() { return page_; }
+  bool connected() const { return connected_; }
+  bool warning_open() const { return warning_open_; }
+  CDPIMsg* dpi_indicator() const { return dpi_; }
+  const HookLibrary& hook() const { return hook_; }
+  CTrayIcon& tray() { return tray_; }
+  // Called when the window is first shown on screen (for the start-up report).
+  std::function<void()> on_first_shown;
+
+  // The no-device warning; one at a time. Public for the tray and a second start.
+  void ShowNoDeviceWarning();
+  void BringToFront();
+
+ protected:
+  const char16_t* GetWindowClassName() const override { return u"BREVAK APEX"; }
+  CDuiString GetSkinFile() override { return "main.xml"; }
+  void InitWindow() override;
+  void Notify(TNotifyUI& msg) override;
+  void OnClick(TNotifyUI& msg) override;
+  LRESULT HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) override;
+  LRESULT OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) override;
+
+ private:
+  void OnConnectionChanged();
+  void OnTrayIcon(LPARAM mouse_message);
+  void OnMenuChoice(MenuCmd* cmd);
+  void ShowDpiIndicator(WPARAM form, LPARAM value);
+  void CloseDpiIndicator();
+  // Hides to the tray when there is one; otherwise minimises, so the window stays reachable.
+  void PutAway();
+
+  ProfileStore& profiles_;
+  CMS_1_Page page_;
+  CTrayIcon tray_;
+  std::unique_ptr<CMenuWnd> tray_menu_;
+  CDPIMsg* dpi_ = nullptr;
+  HookLibrary hook_;
+  bool connected_ = false;
+  bool warning_open_ = false;
+  bool shown_once_ = false;
+  CControlUI* tab_ = nullptr;
+};
+
+}  // namespace brevak

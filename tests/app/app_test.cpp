@@ -1,0 +1,325 @@
+// The program's main window against the simulated mouse, offscreen, on the virtual clock.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <thread>
+
+#include "app/main_wnd.h"
+#include "app/single_instance.h"
+#include "page/page_messages.h"
+#include "platform/clock.h"
+#include "platform/loop.h"
+#include "sim/in_process_backend.h"
+#include "store_test_util.h"
+#include "zentrix_test_util.h"
+
+namespace brevak::test {
+namespace {
+
+using sim::Connection;
+
+class AppTest : public DataFolderTest {
+ protected:
+  void SetUp() override {
+    DataFolderTest::SetUp();
+    UseVirtualClock(0);
+    sim::InstallInProcessSim(mouse_);
+    profiles_ = std::make_unique<ProfileStore>();
+    macros_ = std::make_unique<MacroStore>();
+    threads_before_ = ThreadCount();
+  }
+  void TearDown() override {
+    Close();
+    sim::UninstallInProcessSim();
+    UseRealClock();
+    CTrayIcon::SetTrayAvailableForTesting(std::nullopt);
+    DataFolderTest::TearDown();
+  }
+
+  void Start(std::initializer_list<Connection> connections, bool tray = false) {
+    CTrayIcon::SetTrayAvailableForTesting(tray);
+    for (auto c : connections) mouse_.Plug(c);
+    wnd_ = std::make_unique<CMainWnd>(*profiles_, *macros_);
+    wnd_->page().SetBlePresenceCheck([] { return false; });
+    ASSERT_TRUE(wnd_->Create(nullptr, "", 0x96CA0000u, 0, 0, 800, 572));
+    wnd_->CenterWindow();
+    Settle();
+  }
+  void Settle() {
+    RunUntilIdle();
+    AdvanceClock(20);
+  }
+  void Close() {
+    if (!wnd_) return;
+    if (wnd_->GetHWND()) ::DestroyWindow(wnd_->GetHWND());
+    RunUntilIdle();
+    wnd_.reset();
+    QApplication::processEvents();
+  }
+  template <class T = CControlUI>
+  T* Find(const char* name) {
+    return dynamic_cast<T*>(wnd_->GetPaintManager().FindControl(name));
+  }
+  void Click(const char* name) {
+    CControlUI* c = Find(name);
+    ASSERT_NE(c, nullptr) << name;
+    QTest::mouseClick(c->GetWidget(), Qt::LeftButton);
+  }
+  // Runs virtual time until the mouse has taken `frames` more frames than `before`.
+  bool WaitForApply() {
+    for (int ms = 0; ms < 60'000; ms += 100) {
+      AdvanceClock(100);
+      if (wnd_->page().full_write_pending() == 0 && !applying()) return true;
+    }
+    return false;
+  }
+  bool applying() {
+    CControlUI* ring = Find("apply_ring");
+    return ring && ring->IsVisible();
+  }
+  int FrameCount(const char* name) {
+    auto counts = mouse_.State().frame_counts;
+    return counts.count(name) ? counts[name] : 0;
+  }
+
+  sim::SimMouse mouse_;
+  std::unique_ptr<ProfileStore> profiles_;
+  std::unique_ptr<MacroStore> macros_;
+  std::unique_ptr<CMainWnd> wnd_;
+  int threads_before_ = 0;
+};
+
+TEST_F(AppTest, StartUpShowsTheSelectedProfileAndTheFirstApplyWritesItWhole) {
+  Start({Connection::kCable});
+  EXPECT_TRUE(wnd_->connected());
+  EXPECT_TRUE(wnd_->IsVisible());
+  EXPECT_EQ(wnd_->GetWidget()->size(), QSize(800, 572));
+  auto* tab = Find<CTabLayoutUI>("device_tab_switch");
+  ASSERT_NE(tab, nullptr);
+  EXPECT_EQ(tab->GetCurSel(), 0);
+  EXPECT_TRUE(Find("ms_1_wired")->IsVisible());
+  EXPECT_FALSE(Find("ms_1_wireless_8k")->IsVisible());
+
+  // The profile list and the panels show the selected profile.
+  auto* list = Find<CListUI>("ms_1_list_profile");
+  ASSERT_NE(list, nullptr);
+  ProfileRecord working = *wnd_->page().WorkingRecordCopy();
+  ASSERT_EQ(list->GetCount(), 1);
+  EXPECT_EQ(list->GetItemAt(0)->GetText().str(), FixedToString(working.name));
+  EXPECT_EQ(list->GetCurSel(), 0);
+  EXPECT_EQ(Find<CSliderUI>("ms_1_slider_dpi_3")->GetValue(), working.dpi_value[2]);
+  EXPECT_EQ(Find("ms_1_edit_dpi_3")->GetText().utf8(), std::to_string(working.dpi_value[2] * 50));
+  EXPECT_TRUE(Find<COptionUI>("ms_1_option_dpi_step_2")->IsSelected());
+  EXPECT_TRUE(Find<COptionUI>(("ms_1_btn_prate_" + std::to_string(working.polling_rate_index + 1)).c_str())->IsSelected());
+  EXPECT_EQ(Find<CComboUI>("ms_1_combo_light")->GetCurSel(), working.light_effect);
+  EXPECT_EQ(Find("ms_1_label_key_debounce")->GetText().utf8(), std::to_string(working.key_debounce * 2) + " MS");
+
+  // Nothing was written yet; the whole profile goes with the first apply.
+  EXPECT_EQ(wnd_->page().full_write_pending(), 1);
+  EXPECT_EQ(mouse_.State().full_writes, 0);
+  Click("ms_1_apply_btn");
+  ASSERT_TRUE(WaitForApply());
+  EXPECT_EQ(mouse_.State().full_writes, 1);
+  EXPECT_EQ(mouse_.State().dpi_value[2], uint32_t(working.dpi_value[2]));
+  EXPECT_EQ(mouse_.State().light_effect, working.light_effect);
+}
+
+TEST_F(AppTest, AnEditThroughThePageReachesTheMouseAsOnlyItsGroup) {
+  Start({Connection::kCable});
+  Click("ms_1_apply_btn");
+  ASSERT_TRUE(WaitForApply());
+  const auto before = mouse_.State().frame_counts;
+
+  Click("ms_1_btn_prate_2");  // an option group: applied at once
+  ASSERT_TRUE(WaitForApply());
+  auto after = mouse_.State().frame_counts;
+  EXPECT_EQ(wnd_->page().WorkingRecordCopy()->polling_rate_index, 1);
+  EXPECT_EQ(mouse_.State().polling & 0x0F, 2);
+  for (const auto& [name, count] : after) {
+    int was = before.count(name) ? before.at(name) : 0;
+    EXPECT_EQ(count - was, name == "polling" ? 1 : 0) << name;
+  }
+
+  // A slider waits 500 ms after the last move, then sends its group once.
+  auto* debounce = Find<CSliderUI>("ms_1_slider_key_debounce");
+  ASSERT_NE(debounce, nullptr);
+  const int attribute_before = FrameCount("attribute");
+  for (int i = 0; i < 3; ++i) {
+    QTest::keyClick(debounce->GetWidget(), Qt::Key_Right);
+    AdvanceClock(100);
+  }
+  EXPECT_EQ(FrameCount("attribute"), attribute_before);
+  AdvanceClock(500);
+  ASSERT_TRUE(WaitForApply());
+  EXPECT_EQ(FrameCount("attribute"), attribute_before + 1);
+  EXPECT_EQ(mouse_.State().key_debounce, debounce->GetValue());
+  EXPECT_EQ(Find("ms_1_label_key_debounce")->GetText().utf8(), std::to_string(debounce->GetValue() * 2) + " MS");
+
+  // DPI typed into an edit waits for an apply button.
+  auto* edit = Find<CEditUI>("ms_1_edit_dpi_1");
+  edit->SetText("12a3");
+  wnd_->GetPaintManager().SendNotify(edit, "textchanged");
+  EXPECT_EQ(edit->GetText().utf8(), "123");
+  wnd_->GetPaintManager().SendNotify(edit, "return");
+  EXPECT_EQ(edit->GetText().utf8(), "100");
+  EXPECT_EQ(wnd_->page().WorkingRecordCopy()->dpi_value[0], 2);
+  AdvanceClock(2000);
+  EXPECT_NE(mouse_.State().dpi_value[0], 2u);
+  Click("ms_1_btn_apply_dpi");
+  ASSERT_TRUE(WaitForApply());
+  EXPECT_EQ(mouse_.State().dpi_value[0], 2u);
+}
+
+TEST_F(AppTest, SectionTogglesShowTheirSectionsAndTheLowerOnesScrollToTheEnd) {
+  Start({Connection::kCable});
+  auto* toggle = Find<CCheckBoxUI>("ms_1_check_wakeup");
+  ASSERT_NE(toggle, nullptr);
+  Click("ms_1_check_wakeup");
+  EXPECT_EQ(toggle->GetCheck(), Find("ms_1_hor_wakeup")->IsVisible());
+  Click("ms_1_check_prate");  // the cable's polling group, not the high-speed one
+  EXPECT_EQ(Find<CCheckBoxUI>("ms_1_check_prate")->GetCheck(), Find("ms_1_ver_prate")->IsVisible());
+  EXPECT_FALSE(Find("ms_1_ver_prate_hs")->IsVisible());
+}
+
+TEST_F(AppTest, ADpiStageReportShowsTheIndicatorForTwoSecondsAfterTheLastChange) {
+  Start({Connection::kCable});
+  mouse_.PressDpiButton();  // stage 2 -> 3
+  Settle();
+  ASSERT_NE(wnd_->dpi_indicator(), nullptr);
+  const int stage = mouse_.State().stage_index;
+  const int dpi = wnd_->page().WorkingRecordCopy()->dpi_value[stage] * 50;
+  EXPECT_EQ(Utf16ToUtf8(wnd_->dpi_indicator()->text()), "DPI :" + std::to_string(dpi));
+  CDPIMsg* first = wnd_->dpi_indicator();
+  AdvanceClock(1500);
+  mouse_.PressDpiButton();
+  Settle();
+  EXPECT_EQ(wnd_->dpi_indicator(), first);  // the same window, new text
+  AdvanceClock(1970);
+  EXPECT_NE(wnd_->dpi_indicator(), nullptr);
+  AdvanceClock(20);
+  EXPECT_EQ(wnd_->dpi_indicator(), nullptr);
+
+  // The message itself: forms 0..2 carry the value, others not.
+  ::PostMessageW(wnd_->GetHWND(), kMsgShowDpi, 0, 16);
+  RunUntilIdle();
+  EXPECT_EQ(Utf16ToUtf8(wnd_->dpi_indicator()->text()), "DPI :800");
+  ::PostMessageW(wnd_->GetHWND(), kMsgShowDpi, 3, 16);
+  RunUntilIdle();
+  EXPECT_EQ(Utf16ToUtf8(wnd_->dpi_indicator()->text()), "DPI :");
+}
+
+// With no mouse the window goes to the tray when there is one and stays reachable otherwise;
+// asking for it then shows one warning at a time.
+TEST_F(AppTest, NoMouseHidesToTheTrayOrStaysReachableAndWarnsOnce) {
+  for (bool tray : {true, false}) {
+    SCOPED_TRACE(tray ? "with a tray" : "without a tray");
+    Start({}, tray);
+    EXPECT_FALSE(wnd_->connected());
+    EXPECT_EQ(Find<CTabLayoutUI>("device_tab_switch")->GetCurSel(), -1);
+    if (tray) {
+      EXPECT_FALSE(wnd_->IsVisible());
+    } else {
+      EXPECT_TRUE(wnd_->IsVisible());
+      EXPECT_TRUE(wnd_->IsMinimized());
+    }
+    int warnings = 0;
+    bool second_ignored = false;
+    QTimer::singleShot(0, [&] {
+      QWidget* box = QApplication::activeModalWidget();
+      if (!box) return;
+      ++warnings;
+      EXPECT_TRUE(wnd_->warning_open());
+      // A tray click while it is open shows nothing more.
+      ::SendMessageW(wnd_->GetHWND(), UIMSG_TRAYICON, 0, WM_LBUTTONUP_TRAY);
+      second_ignored = QApplication::activeModalWidget() == box;
+      auto* ok = box->findChild<QPushButton*>(QStringLiteral("btn_ok"));
+      ASSERT_NE(ok, nullptr);
+      QTest::mouseClick(ok, Qt::LeftButton);
+    });
+    ::PostMessageW(wnd_->GetHWND(), kMsgBringToFront, 0, 0);
+    RunUntilIdle();
+    EXPECT_EQ(warnings, 1);
+    EXPECT_TRUE(second_ignored);
+    EXPECT_FALSE(wnd_->warning_open());
+    Close();
+  }
+}
+
+TEST_F(AppTest, ExitButtonPutsTheWindowAwayAndTrayMenuExitEndsIt) {
+  Start({Connection::k4k}, true);
+  EXPECT_TRUE(wnd_->IsVisible());
+  Click("exit_btn");
+  EXPECT_FALSE(wnd_->IsVisible());  // hidden to the tray, still running
+  ::PostMessageW(wnd_->GetHWND(), UIMSG_TRAYICON, 0, WM_LBUTTONUP_TRAY);
+  RunUntilIdle();
+  EXPECT_TRUE(wnd_->IsVisible());
+  auto* exit = new MenuCmd{"EXIT", "", ""};
+  ::PostMessageW(wnd_->GetHWND(), WM_MENUCLICK, reinterpret_cast<WPARAM>(exit), 0);
+  RunUntilIdle();
+  EXPECT_EQ(wnd_->GetHWND(), nullptr);  // destroyed: the loop would end now
+  MSG m;
+  bool quit = false;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) quit |= m.message == WM_QUIT;
+  EXPECT_TRUE(quit);
+}
+
+TEST_F(AppTest, ShutdownStopsEveryThreadTheProgramStarted) {
+  Start({Connection::kCable, Connection::k1k, Connection::k8k});
+  EXPECT_GT(ThreadCount(), threads_before_);  // worker, monitors, readers
+  Click("ms_1_apply_btn");
+  AdvanceClock(300);  // close in the middle of a full write
+  Close();
+  EXPECT_EQ(ThreadCountSettlingAt(threads_before_), threads_before_);
+}
+
+TEST(SingleInstanceTest, ASecondInstanceReachesTheFirstWhichComesForward) {
+  char dir[] = "/tmp/brevak-runtime-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  setenv("XDG_RUNTIME_DIR", dir, 1);
+  std::vector<UINT> got;
+  HWND window = CreateMessageWindow([&](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
+    got.push_back(msg);
+    return 0;
+  });
+  {
+    SingleInstance first(u"BREVAK APEX");
+    ASSERT_TRUE(first.IsFirst());
+    first.ListenForOthers(window, 1281);
+    bool asked = false;
+    std::thread second([&] {
+      SingleInstance other(u"BREVAK APEX");
+      EXPECT_FALSE(other.IsFirst());
+      asked = other.AskFirstToComeForward(1281);
+    });
+    for (int i = 0; i < 500 && got.empty(); ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    second.join();
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(got, std::vector<UINT>{1281});
+  }
+  // Once the first has ended, the next start is first again.
+  SingleInstance again(u"BREVAK APEX");
+  EXPECT_TRUE(again.IsFirst());
+  DestroyWindow(window);
+  unsetenv("XDG_RUNTIME_DIR");
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace brevak::test
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // No system bus here: the Bluetooth part gives up at once.
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/brevak-test-bus", 1);
+  using namespace brevak;
+  CPaintManagerUI::SetInstance();
+  CPaintManagerUI::SetResourcePath(BREVAK_RES_DIR);
+  CResourceManager::GetInstance()->LoadResource("main.xml");
+  int rc = RUN_ALL_TESTS();
+  CPaintManagerUI::Term();
+  return rc;
+}
