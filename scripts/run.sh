@@ -124,7 +124,7 @@ else
 fi
 if [ "$sim_only" = 0 ]; then
   if [ -s "$tmp/targets" ] && ! have_target BREVAK; then
-    die "the program is not built yet: this tree has no BREVAK target (app/ has not landed); the simulated mouse alone runs with --sim-only"
+    die "the program is not built yet: the build defines no BREVAK target (app/CMakeLists.txt says what it waits for); the simulated mouse alone runs with --sim-only"
   fi
   [ -x "$bin/BREVAK" ] || die "the program is not built yet: $bin/BREVAK is missing after the build"
 fi
@@ -231,6 +231,7 @@ while ! grep -q '^screenshot ' "$tmp/program.out"; do
   sleep 0.1
 done
 cat "$tmp/program.out"
+grep -q '^screenshot failed' "$tmp/program.out" && die "BREVAK could not save its screenshot to $screenshot"
 say "the main window's picture: $screenshot"
 
 if [ "$keep" = 1 ]; then
