@@ -58,6 +58,20 @@ constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_TIMER = 0x0113;
+// Mouse transitions, as the Hook library reports them (wParam of its message).
+constexpr UINT WM_LBUTTONDOWN = 0x0201;
+constexpr UINT WM_LBUTTONUP = 0x0202;
+constexpr UINT WM_RBUTTONDOWN = 0x0204;
+constexpr UINT WM_RBUTTONUP = 0x0205;
+constexpr UINT WM_MBUTTONDOWN = 0x0207;
+constexpr UINT WM_MBUTTONUP = 0x0208;
+constexpr UINT WM_MOUSEWHEEL = 0x020A;
+constexpr UINT WM_XBUTTONDOWN = 0x020B;
+constexpr UINT WM_XBUTTONUP = 0x020C;
+constexpr UINT WM_MOUSEHWHEEL = 0x020E;
+constexpr int WHEEL_DELTA = 120;  // one wheel notch
+constexpr WORD XBUTTON1 = 0x0001;  // back
+constexpr WORD XBUTTON2 = 0x0002;  // forward
 constexpr UINT WM_USER = 0x0400;
 
 constexpr UINT PM_NOREMOVE = 0x0000;

@@ -1,6 +1,7 @@
 #include "ui/builder.h"
 
 #include <QFile>
+#include <QWidget>
 #include <QXmlStreamReader>
 #include <map>
 #include <mutex>
@@ -117,6 +118,13 @@ std::shared_ptr<const LayoutNode> ParseLayout(const CDuiString& xml, std::string
 }
 
 CControlUI* CDialogBuilder::CreateControl(std::u16string_view tag) {
+  CControlUI* c = MakeControl(tag);
+  // Set here, once the kind is whole: the style sheet selects kinds by it.
+  if (c && c->GetWidget()) c->GetWidget()->setProperty("ui", CDuiString(c->GetClass()).q());
+  return c;
+}
+
+CControlUI* CDialogBuilder::MakeControl(std::u16string_view tag) {
   if (tag == u"Control") return new CControlUI;
   if (tag == u"VerticalLayout" || tag == u"Container") return new CVerticalLayoutUI;
   if (tag == u"HorizontalLayout") return new CHorizontalLayoutUI;

@@ -33,6 +33,7 @@ class CDialogBuilder {
   static CControlUI* CreateControl(std::u16string_view tag);
 
  private:
+  static CControlUI* MakeControl(std::u16string_view tag);
   WindowAttributes window_;
   std::string error_;
 };

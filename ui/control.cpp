@@ -109,7 +109,6 @@ QWidget* CControlUI::GetWidget() const { return widget_.data(); }
 void CControlUI::SetWidget(QWidget* widget) {
   widget_ = widget;
   if (!widget) return;
-  widget->setProperty("ui", QString::fromUtf16(GetClass().data(), qsizetype(GetClass().size())));
   widget->setObjectName(name_.q());
 }
 
