@@ -220,3 +220,5 @@ if __name__ == "__main__":
     except BenchError as e:
         print(f"program_bench: {e}", file=sys.stderr)
         sys.exit(1)
+    except KeyboardInterrupt:
+        sys.exit(130)

@@ -199,7 +199,8 @@ fi
 
 # --- No display: a private Xvfb, a screenshot of the main window, then stop (or --keep).
 command -v Xvfb >/dev/null || die "no DISPLAY and no Xvfb (scripts/deps.sh installs it)"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+# In a session of its own: a Ctrl-C must not end the X server before the program that uses it.
+setsid Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do
   grep -q '^[0-9]' "$tmp/display" 2>/dev/null && break
