@@ -52,7 +52,7 @@ TEST(UiOnX11, EveryNamedControlIsDrawnWhereItsGeometrySays) {
     QRect r(origin + QPoint(p.left, p.top), origin + QPoint(p.right - 1, p.bottom - 1));
     ASSERT_TRUE(shot.rect().contains(r)) << name;
     auto colours = Colours(shot, r);
-    EXPECT_GT(colours.size(), 2u) << name << " looks empty";
+    EXPECT_GT(colours.size(), 1u) << name << " looks empty";
   }
   // Plain areas: exactly their colour, and the window's background around them.
   for (auto [name, rgb] : {std::pair("swatch", 0x00FF00u), std::pair("floater", 0xFF0000u)}) {
@@ -61,14 +61,14 @@ TEST(UiOnX11, EveryNamedControlIsDrawnWhereItsGeometrySays) {
     EXPECT_EQ(Colours(shot, r), std::set<QRgb>{rgb}) << name;
     EXPECT_EQ(shot.pixel(origin + QPoint(p.right + 1, p.top + 2)) & 0xFFFFFF, window_bg) << name;
   }
-  // A hidden control leaves background behind.
-  CControlUI* button = wnd.Find("button");
-  RECT p = button->GetPos();
-  button->SetVisible(false);
+  // A hidden control leaves the background behind (a floating one: nothing moves into its place).
+  CControlUI* floater = wnd.Find("floater");
+  RECT p = floater->GetPos();
+  floater->SetVisible(false);
   QTest::qWait(300);
   QImage after = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-  QRect r(origin + QPoint(p.left + 2, p.top + 2), origin + QPoint(p.right - 3, p.bottom - 3));
-  EXPECT_LE(Colours(after, r).size(), 2u);
+  QRect r(origin + QPoint(p.left, p.top), origin + QPoint(p.right - 1, p.bottom - 1));
+  EXPECT_EQ(Colours(after, r), std::set<QRgb>{window_bg});
 }
 
 }  // namespace
