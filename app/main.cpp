@@ -1,14 +1,18 @@
 // The program's entry point: one instance per user, resources from "res/" beside the program,
 // the main window centred at 800 x 572, and the message loop until the main window ends.
 #include <QLocalServer>
+#include <QSocketNotifier>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QPixmap>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWidget>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "app/main_wnd.h"
 #include "app/single_instance.h"
@@ -47,6 +51,31 @@ void ReportWhenShown(CMainWnd& wnd) {
   }
 }
 
+// SIGTERM (logout, a service manager) and SIGINT (Ctrl-C) end the program as the tray menu's
+// "exit" does, so the worker is stopped and the stores are saved in order.
+int g_signal_pipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] ssize_t n = write(g_signal_pipe[1], &byte, 1);
+}
+
+void EndOnSignals(CMainWnd& wnd) {
+  if (pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, wnd.GetWidget());
+  QObject::connect(notifier, &QSocketNotifier::activated, notifier, [&wnd] {
+    char buf[16];
+    while (read(g_signal_pipe[0], buf, sizeof buf) > 0) {
+    }
+    if (wnd.GetHWND()) ::DestroyWindow(wnd.GetHWND());
+  });
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,6 +102,7 @@ int main(int argc, char** argv) {
     wnd.CenterWindow();
     instance.ListenForOthers(wnd.GetHWND(), kMsgBringToFront);
     ReportWhenShown(wnd);
+    EndOnSignals(wnd);
     rc = CPaintManagerUI::MessageLoop();
   }
   CPaintManagerUI::Term();
