@@ -37,10 +37,16 @@ bool ParseInto(QXmlStreamReader& xml, LayoutNode& node) {
   return !xml.hasError();
 }
 
-CControlUI* Build(const LayoutNode& node, int depth, std::string& error);
+using Attributes = std::vector<std::pair<std::u16string, std::u16string>>;
+CControlUI* Build(const LayoutNode& node, int depth, std::string& error, CContainerUI* parent,
+                  const Attributes* extra = nullptr);
+
+// Adds `control` to `parent` (when there is one); false when the parent refused it (then it is
+// gone).
+bool Place(CControlUI* control, CContainerUI* parent) { return !parent || parent->Add(control); }
 
 // An <Include>: the root of another file with this element's attributes on top.
-CControlUI* BuildInclude(const LayoutNode& node, int depth, std::string& error) {
+CControlUI* BuildInclude(const LayoutNode& node, int depth, std::string& error, CContainerUI* parent) {
   const std::u16string* source = node.Attribute(u"source");
   if (!source || depth >= kMaxIncludeDepth) {
     error = source ? "includes nested too deeply" : "Include without source";
@@ -53,26 +59,31 @@ CControlUI* BuildInclude(const LayoutNode& node, int depth, std::string& error) 
     if (root->children.empty()) return nullptr;
     root = &root->children.front();
   }
-  CControlUI* control = Build(*root, depth + 1, error);
-  if (!control) return nullptr;
+  Attributes extra;
   for (const auto& [k, v] : node.attributes) {
-    if (k != u"source") control->SetAttribute(k, v);
+    if (k != u"source") extra.emplace_back(k, v);
   }
-  return control;
+  return Build(*root, depth + 1, error, parent, &extra);
 }
 
-CControlUI* Build(const LayoutNode& node, int depth, std::string& error) {
-  if (node.tag == u"Include") return BuildInclude(node, depth, error);
+// Top-down: a control joins its parent before its own children are made, so each widget is
+// re-parented while it is still a leaf. (Re-parenting a whole subtree makes Qt restyle every
+// widget in it, once per level, which made large layouts slow to build.)
+CControlUI* Build(const LayoutNode& node, int depth, std::string& error, CContainerUI* parent,
+                  const Attributes* extra) {
+  if (node.tag == u"Include") return BuildInclude(node, depth, error, parent);
   CControlUI* control = CDialogBuilder::CreateControl(node.tag);
   if (!control) {
     DUI__Trace(u"layout: unknown control " + node.tag);
     return nullptr;
   }
   for (const auto& [k, v] : node.attributes) control->SetAttribute(k, v);
+  if (extra) {
+    for (const auto& [k, v] : *extra) control->SetAttribute(k, v);
+  }
+  if (!Place(control, parent)) return nullptr;
   if (auto* container = dynamic_cast<CContainerUI*>(control)) {
-    for (const LayoutNode& child : node.children) {
-      if (CControlUI* c = Build(child, depth, error)) container->Add(c);
-    }
+    for (const LayoutNode& child : node.children) Build(child, depth, error, container);
   }
   return control;
 }
@@ -173,7 +184,7 @@ CControlUI* CDialogBuilder::Create(const CDuiString& xml, CPaintManagerUI* manag
     }
     node = &node->children.front();
   }
-  CControlUI* control = Build(*node, 0, error_);
+  CControlUI* control = Build(*node, 0, error_, nullptr);
   if (control && manager) control->SetManager(manager, parent);
   return control;
 }
