@@ -24,7 +24,7 @@ import tempfile
 import time
 
 SHOWN_TIMEOUT_S = 30.0
-SETTLE_S = 2.0  # lets start-up work (first apply, store save, font caches) finish before idling
+SETTLE_S = 5.0  # lets start-up work (first apply, store save, font caches) finish before idling
 
 
 class BenchError(Exception):

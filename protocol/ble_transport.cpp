@@ -98,6 +98,9 @@ constexpr uint64_t kCallTimeoutUs = 5'000'000;
 // A caller gives up on the bus thread only well after every call it could be making timed out.
 constexpr auto kCallerWait = std::chrono::seconds(30);
 constexpr int kReconnectMs = 1000;
+// Without a system bus (no BlueZ on the machine) the retries slow down to this, so an idle
+// program does not wake every second for nothing.
+constexpr int kReconnectMaxMs = 30000;
 
 using Props = std::map<std::string, sdbus::Variant>;
 using Interfaces = std::map<std::string, Props>;
@@ -342,9 +345,12 @@ class BleTransport::Impl {
 
   void Run() {
     ExternalWaitScope outside;  // waits on the bus in real time, never on the process clock
+    int delay = kReconnectMs;
     while (!Stopping()) {
+      bool connected = false;
       try {
         conn_ = sdbus::createSystemBusConnection();
+        connected = true;
         Session();
       } catch (const std::exception& e) {
         Debug("Bluetooth: system bus unavailable or lost: %s\n", e.what());
@@ -352,7 +358,8 @@ class BleTransport::Impl {
       Forget();
       slots_.clear();
       conn_.reset();
-      if (!Stopping()) Idle(kReconnectMs);
+      delay = connected ? kReconnectMs : std::min(delay * 2, kReconnectMaxMs);
+      if (!Stopping()) Idle(connected ? kReconnectMs : delay);
     }
   }
 

@@ -302,7 +302,7 @@ TEST(SingleInstanceTest, ASecondInstanceReachesTheFirstWhichComesForward) {
       EXPECT_FALSE(other.IsFirst());
       asked = other.AskFirstToComeForward(1281);
     });
-    for (int i = 0; i < 500 && got.empty(); ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QTest::qWaitFor([&] { return !got.empty(); }, 5000);
     second.join();
     EXPECT_TRUE(asked);
     EXPECT_EQ(got, std::vector<UINT>{1281});
