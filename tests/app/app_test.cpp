@@ -14,6 +14,7 @@
 #include "platform/loop.h"
 #include "sim/in_process_backend.h"
 #include "store_test_util.h"
+#include "tests/common/ui_test_main.h"
 #include "zentrix_test_util.h"
 
 namespace brevak::test {
@@ -302,7 +303,7 @@ TEST(SingleInstanceTest, ASecondInstanceReachesTheFirstWhichComesForward) {
       EXPECT_FALSE(other.IsFirst());
       asked = other.AskFirstToComeForward(1281);
     });
-    QTest::qWaitFor([&] { return !got.empty(); }, 5000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !got.empty(); }, 5000));
     second.join();
     EXPECT_TRUE(asked);
     EXPECT_EQ(got, std::vector<UINT>{1281});
@@ -322,14 +323,7 @@ TEST(SingleInstanceTest, ASecondInstanceReachesTheFirstWhichComesForward) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
   // No system bus here: the Bluetooth part gives up at once.
   setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/brevak-test-bus", 1);
-  using namespace brevak;
-  CPaintManagerUI::SetInstance();
-  CPaintManagerUI::SetResourcePath(BREVAK_RES_DIR);
-  CResourceManager::GetInstance()->LoadResource("main.xml");
-  int rc = RUN_ALL_TESTS();
-  CPaintManagerUI::Term();
-  return rc;
+  return brevak::test::RunWindowTests(BREVAK_RES_DIR, "offscreen", false);  // the window loads it
 }

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "app/small_dialogs.h"
+#include "tests/common/ui_test_main.h"
 
 namespace brevak::test {
 namespace {
@@ -144,13 +145,5 @@ TEST(MessageBox, ShowsTheLanguageTextsOfItsKeysAndReturnsTheChoice) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  using namespace brevak;
-  CPaintManagerUI::SetInstance();
-  CPaintManagerUI::SetResourcePath(BREVAK_RES_DIR);
-  CResourceManager::GetInstance()->LoadResource("main.xml");
-  CResourceManager::GetInstance()->LoadLanguage("lan.xml");
-  int rc = RUN_ALL_TESTS();
-  CPaintManagerUI::Term();
-  return rc;
+  return brevak::test::RunWindowTests(BREVAK_RES_DIR, "offscreen");
 }

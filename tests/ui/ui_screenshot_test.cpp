@@ -9,6 +9,7 @@
 #include <set>
 
 #include "private_x_server.h"
+#include "tests/common/ui_test_main.h"
 #include "tests/ui/ui_test_util.h"
 
 namespace brevak::testing {
@@ -82,13 +83,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no X server for the screenshot test: %s\n", x.error().c_str());
     return 1;
   }
-  setenv("QT_QPA_PLATFORM", "xcb", 1);
-  using namespace brevak;
-  CPaintManagerUI::SetInstance();
-  CPaintManagerUI::SetResourcePath(BREVAK_UI_TEST_RES);
-  CResourceManager::GetInstance()->LoadResource("main.xml");
-  CResourceManager::GetInstance()->LoadLanguage("lan.xml");
-  int rc = RUN_ALL_TESTS();
-  CPaintManagerUI::Term();
-  return rc;
+  return brevak::test::RunWindowTests(BREVAK_UI_TEST_RES, "xcb");
 }

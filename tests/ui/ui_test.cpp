@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "tests/common/ui_test_main.h"
 #include "tests/ui/ui_test_util.h"
 
 namespace brevak::testing {
@@ -405,13 +406,5 @@ TEST(UiString, FormatsAndComparesWithoutRegardToCase) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  using namespace brevak;
-  CPaintManagerUI::SetInstance();
-  CPaintManagerUI::SetResourcePath(BREVAK_UI_TEST_RES);
-  CResourceManager::GetInstance()->LoadResource("main.xml");
-  CResourceManager::GetInstance()->LoadLanguage("lan.xml");
-  int rc = RUN_ALL_TESTS();
-  CPaintManagerUI::Term();
-  return rc;
+  return brevak::test::RunWindowTests(BREVAK_UI_TEST_RES, "offscreen");
 }
