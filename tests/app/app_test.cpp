@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -176,6 +177,41 @@ TEST_F(AppTest, AnEditThroughThePageReachesTheMouseAsOnlyItsGroup) {
   Click("ms_1_btn_apply_dpi");
   ASSERT_TRUE(WaitForApply());
   EXPECT_EQ(mouse_.State().dpi_value[0], 2u);
+}
+
+// The user's first choice in the profile list switches the profile (the list raises no
+// selection of its own while it is filled, so nothing is left for the guard to swallow).
+TEST_F(AppTest, ChoosingAProfileInTheListSwitchesAndWritesItWhole) {
+  {
+    ProfileStore seed;
+    seed.Load();
+    auto game = NewProfileRecord(u"Game");
+    game->dpi_value[0] = 40;
+    game->light_effect = 2;
+    seed.list().push_back(std::move(game));
+    ASSERT_TRUE(seed.Save());
+  }
+  Start({Connection::k8k});
+  mouse_.SendPowerStatus(Connection::k8k);  // the receiver answers once the mouse has reported
+  Settle();
+  auto* list = Find<CListUI>("ms_1_list_profile");
+  ASSERT_EQ(list->GetCount(), 2);
+  EXPECT_EQ(list->GetItemAt(1)->GetText().utf8(), "Game");
+  EXPECT_EQ(list->GetCurSel(), 0);
+  Click("ms_1_apply_btn");
+  ASSERT_TRUE(WaitForApply());
+  const int full_writes = mouse_.State().full_writes;
+
+  auto* widget = static_cast<QListWidget*>(list->GetWidget());
+  QTest::mouseClick(widget->viewport(), Qt::LeftButton, {}, widget->visualItemRect(widget->item(1)).center());
+  EXPECT_EQ(profiles_->header().selected_profile, 1);
+  EXPECT_EQ(FixedToString(wnd_->page().WorkingRecordCopy()->name), u"Game");
+  EXPECT_EQ(Find<CSliderUI>("ms_1_slider_dpi_1")->GetValue(), 40);  // refreshed
+  EXPECT_EQ(Find<CComboUI>("ms_1_combo_light")->GetCurSel(), 2);
+  ASSERT_TRUE(WaitForApply());
+  EXPECT_EQ(mouse_.State().full_writes, full_writes + 1);
+  EXPECT_EQ(mouse_.State().dpi_value[0], 40u);
+  EXPECT_EQ(mouse_.State().light_effect, 2);
 }
 
 TEST_F(AppTest, SectionTogglesShowTheirSectionsAndTheLowerOnesScrollToTheEnd) {
