@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <atomic>
@@ -16,17 +19,27 @@ namespace brevak {
 namespace {
 
 // Runs this thread's platform queue inside Qt's loop: the wake hook (any thread) asks for one
-// pass on the UI thread; a single-shot timer covers the next platform timer deadline.
+// pass on the UI thread through an eventfd that a socket notifier watches; a single-shot timer
+// covers the next platform timer deadline. Nothing but that counter crosses threads here: the
+// messages themselves are handed over under the platform's lock.
 class QueuePump {
  public:
-  QueuePump() {
+  QueuePump() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), notifier_(fd_, QSocketNotifier::Read) {
     timer_.setSingleShot(true);
-    QObject::connect(&timer_, &QTimer::timeout, &context_, [this] { Run(); });
+    QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { Run(); });
+    QObject::connect(&notifier_, &QSocketNotifier::activated, &notifier_, [this] {
+      uint64_t n;
+      while (read(fd_, &n, sizeof n) > 0) {
+      }
+      Run();
+    });
   }
+  ~QueuePump() { close(fd_); }
 
   void Wake() {
     if (!scheduled_.exchange(true)) {
-      QMetaObject::invokeMethod(&context_, [this] { Run(); }, Qt::QueuedConnection);
+      const uint64_t one = 1;
+      [[maybe_unused]] ssize_t n = write(fd_, &one, sizeof one);
     }
   }
 
@@ -50,7 +63,8 @@ class QueuePump {
   int quit_code_ = 0;
 
  private:
-  QObject context_;
+  int fd_;
+  QSocketNotifier notifier_;
   QTimer timer_;
   std::atomic<bool> scheduled_{false};
 };
