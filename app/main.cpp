@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -79,10 +80,16 @@ void EndOnSignals(CMainWnd& wnd) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Our windows place themselves and the tray menu opens at the cursor, which Wayland does not
+  // allow: on a Wayland desktop the program runs through its X server.
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
+      qEnvironmentVariableIsSet("DISPLAY")) {
+    qputenv("QT_QPA_PLATFORM", "xcb");
+  }
   CPaintManagerUI::SetInstance();
-  SingleInstance instance(u"BREVAK APEX");
-  if (!instance.IsFirst()) {
-    instance.AskFirstToComeForward(kMsgBringToFront);
+  auto instance = std::make_unique<SingleInstance>(u"BREVAK APEX");
+  if (!instance->IsFirst()) {
+    instance->AskFirstToComeForward(kMsgBringToFront);
     return 1;
   }
   std::u16string cmdline;
@@ -100,11 +107,12 @@ int main(int argc, char** argv) {
     CMainWnd wnd(profiles, macros);
     wnd.Create(nullptr, "", 0x96CA0000u, 0, 0, 0, 800, 572);
     wnd.CenterWindow();
-    instance.ListenForOthers(wnd.GetHWND(), kMsgBringToFront);
+    instance->ListenForOthers(wnd.GetHWND(), kMsgBringToFront);
     ReportWhenShown(wnd);
     EndOnSignals(wnd);
     rc = CPaintManagerUI::MessageLoop();
   }
+  instance.reset();  // its local server before the application goes
   CPaintManagerUI::Term();
   return rc == 0 ? 0 : rc;
 }

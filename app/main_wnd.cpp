@@ -99,6 +99,7 @@ LRESULT CMainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BO
   bHandled = TRUE;
   switch (msg) {
     case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_CLOSE: PutAway(); return 0;  // the desktop's close (Alt+F4) hides, as the close button does
     case WM_TIMER:
       bHandled = FALSE;  // timers are not reported as handled
       if (wParam == kTimerDpiIndicator) {
@@ -175,25 +176,26 @@ void CMainWnd::ShowDpiIndicator(WPARAM form, LPARAM value) {
   std::u16string text = DpiIndicatorText(form, value);
   KillTimer(GetHWND(), kTimerDpiIndicator);
   SetTimer(GetHWND(), kTimerDpiIndicator, kDpiIndicatorMs, nullptr);
-  if (dpi_) {
-    dpi_->SetText(std::move(text));
+  if (CDPIMsg* open = dpi_indicator()) {
+    open->SetText(std::move(text));
     return;
   }
-  dpi_ = new CDPIMsg(std::move(text));
-  dpi_->SetSelfDelete(true);
-  dpi_->Create(GetHWND(), "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
+  auto* indicator = new CDPIMsg(std::move(text));
+  indicator->SetSelfDelete(true);
+  dpi_ = indicator->Create(GetHWND(), "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
 }
 
 void CMainWnd::CloseDpiIndicator() {
-  if (!dpi_) return;
-  CDPIMsg* d = dpi_;
+  HWND h = dpi_;
   dpi_ = nullptr;
-  // Gone at once: it deletes itself when its window ends.
-  ::DestroyWindow(d->GetHWND());
+  // Gone at once (it deletes itself when its window ends); a stale handle is refused.
+  if (h) ::DestroyWindow(h);
 }
 
 LRESULT CMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled) {
   bHandled = FALSE;
+  // The widgets go with the window; their last focus changes must not reach the page.
+  RemoveVirtualWnd("MS_1_Page");
   CloseDpiIndicator();
   KillTimer(GetHWND(), kTimerDpiIndicator);
   if (hook_.functions.removemousehook) hook_.functions.removemousehook();

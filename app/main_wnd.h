@@ -24,7 +24,8 @@ class CMainWnd : public WindowImplBase {
   CMS_1_Page& page() { return page_; }
   bool connected() const { return connected_; }
   bool warning_open() const { return warning_open_; }
-  CDPIMsg* dpi_indicator() const { return dpi_; }
+  // The open DPI indicator, or null; looked up by handle, since it deletes itself when it ends.
+  CDPIMsg* dpi_indicator() const { return dynamic_cast<CDPIMsg*>(CWindowWnd::FromHandle(dpi_)); }
   const HookLibrary& hook() const { return hook_; }
   CTrayIcon& tray() { return tray_; }
   // Called when the window is first shown on screen (for the start-up report).
@@ -56,7 +57,7 @@ class CMainWnd : public WindowImplBase {
   CMS_1_Page page_;
   CTrayIcon tray_;
   std::unique_ptr<CMenuWnd> tray_menu_;
-  CDPIMsg* dpi_ = nullptr;
+  HWND dpi_ = nullptr;
   HookLibrary hook_;
   bool connected_ = false;
   bool warning_open_ = false;

@@ -115,6 +115,7 @@ void CMsgWnd::OnClick(TNotifyUI& msg) {
 UINT CMsgWnd::Show(HWND owner, const CDuiString& title_key, const CDuiString& message_key) {
   CMsgWnd box(title_key, message_key);
   box.Create(owner, "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW, 0, 0, 800, 800);
+  if (!box.GetPaintManager().GetRoot()) return 0;  // no layout: a box without buttons would trap the user
   box.CenterWindow();
   return box.ShowModal();
 }

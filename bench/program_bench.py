@@ -14,6 +14,7 @@ Standard library only. Prints one line per measure: value, goal, ok/over.
 
 import argparse
 import os
+import random
 import select
 import shutil
 import signal
@@ -45,21 +46,34 @@ def stop(proc, timeout=5.0):
 
 
 def start_xvfb(tmp):
-    read_fd, write_fd = os.pipe()
+    """A private Xvfb on a display number of our own choosing, far from the usual ones: a server
+    that exits removes its number's socket, which would take ours with it had we just picked
+    the number it freed."""
     log = os.path.join(tmp, "xvfb.log")
-    with open(log, "w") as log_file:
-        proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=log_file)
-    os.close(write_fd)
-    ready, _, _ = select.select([read_fd], [], [], 10)
-    number = os.read(read_fd, 64).decode().strip() if ready else ""
-    os.close(read_fd)
-    if not number.isdigit():
-        stop(proc)
-        with open(log) as f:
-            raise BenchError("Xvfb did not start: " + f.read().strip())
-    return proc, ":" + number
+    for _ in range(5):
+        wanted = str(random.randrange(200, 900))
+        read_fd, write_fd = os.pipe()
+        with open(log, "w") as log_file:
+            proc = subprocess.Popen(
+                ["Xvfb", ":" + wanted, "-displayfd", str(write_fd), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+                pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=log_file)
+        os.close(write_fd)
+        # Xvfb writes the number and its newline separately; closing our end before the newline
+        # has come makes that second write fail, and Xvfb exit.
+        data, deadline = b"", time.monotonic() + 10
+        while not data.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_fd], [], [], max(0.0, deadline - time.monotonic()))
+            chunk = os.read(read_fd, 64) if ready else b""
+            if not chunk:
+                break
+            data += chunk
+        number = data.decode().strip() if data.endswith(b"\n") else ""
+        os.close(read_fd)
+        if number.isdigit():
+            return proc, ":" + number
+        stop(proc)  # most likely a taken number: try another
+    with open(log) as f:
+        raise BenchError("Xvfb did not start: " + f.read().strip())
 
 
 def start_sim(bin_dir, tmp, connection="4k"):
@@ -75,10 +89,10 @@ def start_sim(bin_dir, tmp, connection="4k"):
     return proc, sock
 
 
-def launch(argv, env):
+def launch(argv, env, stderr=subprocess.DEVNULL):
     """Starts a program and waits for its "shown" line; returns (process, seconds to it)."""
     t0 = time.monotonic()
-    proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=stderr)
     fd = proc.stdout.fileno()
     buf = b""
     deadline = t0 + SHOWN_TIMEOUT_S

@@ -209,6 +209,7 @@ void CMS_1_Page::PickColor(CControlUI* button, const std::function<COLORREF&(Pro
   if (pm_ && pm_->GetHostWidget()) origin = pm_->GetHostWidget()->geometry().topLeft();
   dialog.m_position = POINT{origin.x() + pos.left - 200, origin.y() + pos.bottom};
   dialog.Create(main_window_, "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW, 0, 0, 800, 800);
+  if (!dialog.GetPaintManager().GetRoot()) return;  // no layout: nothing the user could confirm
   if (dialog.ShowModal() != 1) return;
   const DWORD chosen = dialog.m_color;
   EditWorkingRecord([&](ProfileRecord& r) { field(r) = FromArgb(chosen); });

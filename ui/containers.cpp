@@ -295,6 +295,7 @@ void CListUI::SetAttribute(std::u16string_view name, std::u16string_view value) 
 CComboUI::CComboUI() : CListBaseUI(new QComboBox) {
   auto* c = combo();
   c->setCursor(Qt::PointingHandCursor);
+  GuardWheel(c);
   QObject::connect(c, &QComboBox::activated, c, [this](int index) {
     int old = last_sel_;
     last_sel_ = index;

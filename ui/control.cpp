@@ -91,6 +91,20 @@ class FocusWatcher : public QObject {
 
 }  // namespace
 
+// Sliders and combo boxes inside a scrolling column would change under a passing wheel; they
+// take the wheel only once the user has focused them, and hand it on to the column otherwise.
+bool WheelGuard::eventFilter(QObject* watched, QEvent* e) {
+  auto* w = qobject_cast<QWidget*>(watched);
+  if (e->type() != QEvent::Wheel || !w || w->hasFocus()) return false;
+  if (QWidget* parent = w->parentWidget()) QCoreApplication::sendEvent(parent, e);
+  return true;
+}
+
+void GuardWheel(QWidget* w) {
+  w->setFocusPolicy(Qt::StrongFocus);
+  w->installEventFilter(new WheelGuard(w));
+}
+
 // ---- CControlUI -------------------------------------------------------------------------------
 
 CControlUI::CControlUI() : CControlUI(new QWidget) {
@@ -453,6 +467,7 @@ CSliderUI::CSliderUI() : CControlUI(new QSlider(Qt::Horizontal)) {
     if (!programmatic_) Notify("valuechanged");
   });
   slider()->setCursor(Qt::PointingHandCursor);
+  GuardWheel(slider());
 }
 
 QSlider* CSliderUI::slider() const { return static_cast<QSlider*>(widget_.data()); }

@@ -4,6 +4,7 @@
 // that the window's paint manager hands to its notifiers. Setting a value from code never
 // raises a notification, except where a call says so (bTriggerEvent).
 
+#include <QObject>
 #include <QPointer>
 #include <memory>
 #include <string_view>
@@ -38,6 +39,14 @@ struct RECT {
 class CPaintManagerUI;
 class CContainerUI;
 class CColorPaletteWidget;
+
+// Keeps the wheel from changing a widget the user has not focused (see control.cpp).
+class WheelGuard : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* e) override;
+};
+void GuardWheel(QWidget* w);
 
 class CControlUI {
  public:

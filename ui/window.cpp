@@ -244,6 +244,7 @@ LRESULT WindowImplBase::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   BOOL handled = FALSE;
   LRESULT r = 0;
   if (msg == WM_DESTROY) {
+    m_pm.RemoveNotifier(this);  // nothing more reaches a window that is going
     r = OnDestroy(msg, wParam, lParam, handled);
   } else if (msg == WM_SYSCOMMAND && GetWidget()) {
     if (wParam == SC_MINIMIZE) {

@@ -80,6 +80,7 @@ def main():
     bin_dir = os.path.join(build, "bin")
     tmp = tempfile.mkdtemp(prefix="brevak-e2e.")
     started = []
+    display = ""
     try:
         xvfb, display = start_xvfb(tmp)
         started.append(xvfb)
@@ -97,7 +98,8 @@ def main():
                    DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(tmp, "no-session-bus"),
                    DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + os.path.join(tmp, "no-system-bus"))
         program = os.path.join(bin_dir, "BREVAK")
-        first, _ = launch([program], env)
+        log = open(os.path.join(tmp, "brevak.log"), "w")
+        first, _ = launch([program], env, stderr=log)
         started.append(first)
         wait_for_line(first, "screenshot", 20)
         width, height, colours = read_png(picture)
@@ -118,6 +120,15 @@ def main():
         return 0
     except (AssertionError, BenchError, subprocess.TimeoutExpired) as e:
         print(f"FAILED: {e}")
+        if started and display:
+            print(f"X server {display}: running {started[0].poll() is None}, socket "
+                  f"{os.path.exists('/tmp/.X11-unix/X' + display[1:])}, exit {started[0].poll()}")
+            with open(os.path.join(tmp, "xvfb.log")) as f:
+                print("Xvfb said:\n" + f.read()[-2000:])
+        log_file = os.path.join(tmp, "brevak.log")
+        if os.path.exists(log_file):
+            with open(log_file) as f:
+                print("BREVAK said:\n" + f.read()[-3000:])
         return 1
     finally:
         for proc in reversed(started):

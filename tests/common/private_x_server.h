@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <random>
 #include <string>
 
 extern char** environ;
@@ -22,25 +23,15 @@ class PrivateXServer {
     const char* old = std::getenv("DISPLAY");
     if (old) old_display_ = old;
     had_old_ = old != nullptr;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-      error_ = "pipe failed";
-      return;
+    // A display number of our own choosing, far from the usual ones: a server that another
+    // test stops on a number it just freed removes that number's socket as it exits, which
+    // would take ours with it if we had picked the same number right after.
+    std::random_device random;
+    for (int attempt = 0; attempt < 5 && display_.empty(); ++attempt) {
+      Start(std::to_string(200 + random() % 700));
     }
-    // Xvfb writes its display number to the write end, which it must inherit.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-    const char* argv[] = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1024x768x24", nullptr};
-    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = 0;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (pid_ > 0) ReadDisplay(fds[0]);
-    close(fds[0]);
     if (display_.empty()) {
-      if (error_.empty()) error_ = pid_ > 0 ? "Xvfb did not report a display" : "Xvfb could not be run";
       error_ += " (the xvfb package provides it)";
-      Kill();
       return;
     }
     setenv("DISPLAY", display_.c_str(), 1);
@@ -65,6 +56,34 @@ class PrivateXServer {
   }
 
  private:
+  void Start(const std::string& number) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+      error_ = "pipe failed";
+      return;
+    }
+    // Xvfb writes the display number to the write end once it is ready; it must inherit it.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    // Not the test's output: a test that dies would leave the server holding ctest's pipe open.
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const std::string display = ":" + number;
+    const char* argv[] = {"Xvfb", display.c_str(), "-displayfd", "3", "-nolisten", "tcp",
+                          "-screen", "0", "1024x768x24", nullptr};
+    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    error_.clear();
+    if (pid_ > 0) ReadDisplay(fds[0]);
+    close(fds[0]);
+    if (display_.empty()) {
+      if (error_.empty()) error_ = pid_ > 0 ? "Xvfb did not report a display" : "Xvfb could not be run";
+      Kill();  // a taken number: the caller tries another
+    }
+  }
+
   void ReadDisplay(int fd) {
     std::string number;
     char c;

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QWheelEvent>
 #include <thread>
 
 #include "platform/clock.h"
@@ -133,6 +134,14 @@ TEST_F(UiTest, SlidersAndProgressReportValuesAndOnlyUserMovesNotify) {
   auto seen = wnd_->TakeSeen();
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ((std::tuple(seen[0].type, seen[0].sender)), std::tuple("valuechanged", "slider"));
+
+  // A wheel passing over the slider changes nothing until the user has focused it.
+  QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  wnd_->Find("button")->SetFocus();
+  QApplication::sendEvent(slider->GetWidget(), &wheel);
+  EXPECT_EQ(slider->GetValue(), 4);
+  EXPECT_TRUE(wnd_->TakeSeen().empty());
 
   auto* progress = wnd_->FindAs<CProgressUI>("progress");
   progress->SetValue(70);
