@@ -48,8 +48,11 @@ class CHostWidget : public QWidget {
     QWidget::mousePressEvent(e);
   }
   void closeEvent(QCloseEvent* e) override {
-    e->ignore();  // the window decides, through its messages
-    if (owner_) owner_->Close(0);
+    e->ignore();  // the window decides, through its messages: WM_CLOSE, as a modal's cancel
+    if (owner_ && owner_->hwnd_ && !owner_->closing_) {
+      owner_->modal_result_ = 0;
+      ::PostMessageW(owner_->hwnd_, WM_CLOSE, 0, 0);
+    }
   }
 
  private:

@@ -297,6 +297,16 @@ TEST_F(AppTest, ExitButtonPutsTheWindowAwayAndTrayMenuExitEndsIt) {
   ::PostMessageW(wnd_->GetHWND(), UIMSG_TRAYICON, 0, WM_LBUTTONUP_TRAY);
   RunUntilIdle();
   EXPECT_TRUE(wnd_->IsVisible());
+  // The desktop's close request (Alt+F4) puts it away too, every time.
+  for (int i = 0; i < 2; ++i) {
+    wnd_->GetWidget()->close();
+    RunUntilIdle();
+    EXPECT_FALSE(wnd_->IsVisible()) << i;
+    EXPECT_NE(wnd_->GetHWND(), nullptr);
+    ::PostMessageW(wnd_->GetHWND(), UIMSG_TRAYICON, 0, WM_LBUTTONUP_TRAY);
+    RunUntilIdle();
+    EXPECT_TRUE(wnd_->IsVisible()) << i;
+  }
   auto* exit = new MenuCmd{"EXIT", "", ""};
   ::PostMessageW(wnd_->GetHWND(), WM_MENUCLICK, reinterpret_cast<WPARAM>(exit), 0);
   RunUntilIdle();
