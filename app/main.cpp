@@ -32,11 +32,7 @@ void ReportWhenShown(CMainWnd& wnd) {
     };
     QTimer::singleShot(0, [&wnd] {
       // A window put away at once (no mouse) is never exposed.
-      if (!wnd.IsVisible() && wnd.on_first_shown) {
-        auto f = std::move(wnd.on_first_shown);
-        wnd.on_first_shown = nullptr;
-        f();
-      }
+      if (!wnd.IsVisible()) wnd.ReportFirstShown();
     });
   }
   if (const char* file = std::getenv("BREVAK_SCREENSHOT")) {

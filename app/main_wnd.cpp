@@ -66,11 +66,14 @@ void CMainWnd::InitWindow() {
   // USB arrivals reach the page through the driver builds' own monitors; there is no separate
   // device-interface notification to register on this system.
   GetWidget()->winId();  // the native window exists from here, so its exposure can be watched
-  new ExposeWatcher(GetWidget()->windowHandle(), [this] {
-    if (shown_once_ || !on_first_shown) return;
-    shown_once_ = true;
-    on_first_shown();
-  });
+  new ExposeWatcher(GetWidget()->windowHandle(), [this] { ReportFirstShown(); });
+}
+
+void CMainWnd::ReportFirstShown() {
+  if (!on_first_shown) return;
+  auto report = std::move(on_first_shown);
+  on_first_shown = nullptr;
+  report();
 }
 
 void CMainWnd::Notify(TNotifyUI& msg) {

@@ -28,8 +28,10 @@ class CMainWnd : public WindowImplBase {
   CDPIMsg* dpi_indicator() const { return dynamic_cast<CDPIMsg*>(CWindowWnd::FromHandle(dpi_)); }
   const HookLibrary& hook() const { return hook_; }
   CTrayIcon& tray() { return tray_; }
-  // Called when the window is first shown on screen (for the start-up report).
+  // Called once, when the window is first shown on screen (for the start-up report).
   std::function<void()> on_first_shown;
+  // Calls on_first_shown if it has not been called yet; also for a window put away at once.
+  void ReportFirstShown();
 
   // The no-device warning; one at a time. Public for the tray and a second start.
   void ShowNoDeviceWarning();
@@ -61,7 +63,6 @@ class CMainWnd : public WindowImplBase {
   HookLibrary hook_;
   bool connected_ = false;
   bool warning_open_ = false;
-  bool shown_once_ = false;
   CControlUI* tab_ = nullptr;
 };
 
