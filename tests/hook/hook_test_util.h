@@ -18,6 +18,7 @@
 #include "platform/loop.h"
 #include "platform/system.h"
 #include "tests/common/private_x_server.h"
+#include "tests/common/pump_until.h"
 
 namespace brevak::test {
 
@@ -31,18 +32,6 @@ using Inputs = std::vector<Input>;
 
 constexpr Input kLeftDown{WM_LBUTTONDOWN, 0}, kLeftUp{WM_LBUTTONUP, 0};
 constexpr Input kKeyADown{'A', 0}, kKeyAUp{'A', 1};
-
-// Real time: pumps this thread's queue until `done` holds or `limit` passes.
-template <typename Pred>
-bool PumpUntil(Pred done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  do {
-    ProcessPendingMessages();
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  } while (std::chrono::steady_clock::now() < until);
-  return false;
-}
 
 // A window of the test thread that keeps the WM_HOOK_INPUT it receives.
 struct RecordingWindow {

@@ -18,6 +18,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "sim/in_process_backend.h"
+#include "tests/common/pump_until.h"
 #include "zentrix/zentrix.h"
 
 namespace brevak::test {
@@ -78,18 +79,6 @@ struct Posted {
     *os << "{" << p.msg << ", 0x" << std::hex << p.wParam << ", 0x" << p.lParam << std::dec << "}";
   }
 };
-
-// Real time: pumps this thread's queue until `done` holds or ten seconds pass.
-template <typename Pred>
-bool PumpUntil(Pred done) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < until) {
-    ProcessPendingMessages();
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
-}
 
 // Threads of this process, to check that nothing is left running.
 inline int ThreadCount() {
