@@ -51,7 +51,15 @@ class PrivateXServer {
   void Kill() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
+    // A server still handling its last client's exit may miss the request: then it is killed.
+    for (int waited_ms = 0; waitpid(pid_, nullptr, WNOHANG) == 0; waited_ms += 10) {
+      if (waited_ms == 2000) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        break;
+      }
+      usleep(10000);
+    }
     pid_ = 0;
   }
 
@@ -70,7 +78,7 @@ class PrivateXServer {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     const std::string display = ":" + number;
-    const char* argv[] = {"Xvfb", display.c_str(), "-displayfd", "3", "-nolisten", "tcp",
+    const char* argv[] = {"Xvfb", display.c_str(), "-displayfd", "3", "-nolisten", "tcp", "-noreset",
                           "-screen", "0", "1024x768x24", nullptr};
     if (posix_spawnp(&pid_, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = 0;
     posix_spawn_file_actions_destroy(&actions);

@@ -20,11 +20,14 @@ class HookLifecycleTest : public HookFixture {
  protected:
   // Keys and clicks from another thread until the test ends.
   void StartTyping() {
-    typist_ = std::thread([this] {
-      FakeInput typing;
+    // The first XTest call sets up libXext state shared by every connection, without a lock;
+    // made here, it cannot race the hook's first connection (a lost list entry, seen as a leak).
+    auto typing = std::make_shared<FakeInput>();
+    typing->Tap(XK_a);
+    typist_ = std::thread([this, typing] {
       while (!stop_typing_) {
-        typing.Tap(XK_a);
-        typing.Click(1);
+        typing->Tap(XK_a);
+        typing->Click(1);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     });
