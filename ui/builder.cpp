@@ -5,6 +5,7 @@
 #include <QXmlStreamReader>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "ui/layout_xml.h"
 #include "ui/paint_manager.h"
@@ -39,14 +40,19 @@ bool ParseInto(QXmlStreamReader& xml, LayoutNode& node) {
 
 using Attributes = std::vector<std::pair<std::u16string, std::u16string>>;
 CControlUI* Build(const LayoutNode& node, int depth, std::string& error, CContainerUI* parent,
-                  const Attributes* extra = nullptr);
+                  CPaintManagerUI* root_host, const Attributes* extra = nullptr);
 
-// Adds `control` to `parent` (when there is one); false when the parent refused it (then it is
-// gone).
-bool Place(CControlUI* control, CContainerUI* parent) { return !parent || parent->Add(control); }
+// Adds `control` to `parent`, or a root to the window that will hold it (when there is one);
+// false when the parent refused it (then it is gone).
+bool Place(CControlUI* control, CContainerUI* parent, CPaintManagerUI* root_host) {
+  if (parent) return parent->Add(control);
+  if (root_host) root_host->PlaceRoot(control);
+  return true;
+}
 
 // An <Include>: the root of another file with this element's attributes on top.
-CControlUI* BuildInclude(const LayoutNode& node, int depth, std::string& error, CContainerUI* parent) {
+CControlUI* BuildInclude(const LayoutNode& node, int depth, std::string& error, CContainerUI* parent,
+                         CPaintManagerUI* root_host) {
   const std::u16string* source = node.Attribute(u"source");
   if (!source || depth >= kMaxIncludeDepth) {
     error = source ? "includes nested too deeply" : "Include without source";
@@ -63,15 +69,15 @@ CControlUI* BuildInclude(const LayoutNode& node, int depth, std::string& error, 
   for (const auto& [k, v] : node.attributes) {
     if (k != u"source") extra.emplace_back(k, v);
   }
-  return Build(*root, depth + 1, error, parent, &extra);
+  return Build(*root, depth + 1, error, parent, root_host, &extra);
 }
 
 // Top-down: a control joins its parent before its own children are made, so each widget is
 // re-parented while it is still a leaf. (Re-parenting a whole subtree makes Qt restyle every
 // widget in it, once per level, which made large layouts slow to build.)
 CControlUI* Build(const LayoutNode& node, int depth, std::string& error, CContainerUI* parent,
-                  const Attributes* extra) {
-  if (node.tag == u"Include") return BuildInclude(node, depth, error, parent);
+                  CPaintManagerUI* root_host, const Attributes* extra) {
+  if (node.tag == u"Include") return BuildInclude(node, depth, error, parent, root_host);
   CControlUI* control = CDialogBuilder::CreateControl(node.tag);
   if (!control) {
     DUI__Trace(u"layout: unknown control " + node.tag);
@@ -81,9 +87,9 @@ CControlUI* Build(const LayoutNode& node, int depth, std::string& error, CContai
   if (extra) {
     for (const auto& [k, v] : *extra) control->SetAttribute(k, v);
   }
-  if (!Place(control, parent)) return nullptr;
+  if (!Place(control, parent, root_host)) return nullptr;
   if (auto* container = dynamic_cast<CContainerUI*>(control)) {
-    for (const LayoutNode& child : node.children) Build(child, depth, error, container);
+    for (const LayoutNode& child : node.children) Build(child, depth, error, container, nullptr);
   }
   return control;
 }
@@ -184,7 +190,8 @@ CControlUI* CDialogBuilder::Create(const CDuiString& xml, CPaintManagerUI* manag
     }
     node = &node->children.front();
   }
-  CControlUI* control = Build(*node, 0, error_, nullptr);
+  CPaintManagerUI* root_host = std::exchange(root_host_, nullptr);
+  CControlUI* control = Build(*node, 0, error_, nullptr, root_host);
   if (control && manager) control->SetManager(manager, parent);
   return control;
 }

@@ -26,6 +26,9 @@ class CDialogBuilder {
   // given, so its notifications flow at once.
   CControlUI* Create(const CDuiString& xml, CPaintManagerUI* manager = nullptr,
                      CControlUI* parent = nullptr);
+  // The next Create places its root in `manager`'s window before the root's children are made,
+  // so no subtree is re-parented (and restyled) afterwards. For a window's own layout only.
+  void PlaceRootIn(CPaintManagerUI* manager) { root_host_ = manager; }
   const WindowAttributes& window() const { return window_; }
   const std::string& error() const { return error_; }
 
@@ -36,6 +39,7 @@ class CDialogBuilder {
   static CControlUI* MakeControl(std::u16string_view tag);
   WindowAttributes window_;
   std::string error_;
+  CPaintManagerUI* root_host_ = nullptr;
 };
 
 }  // namespace brevak

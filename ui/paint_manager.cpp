@@ -202,14 +202,18 @@ bool CPaintManagerUI::AttachDialog(CControlUI* root) {
   if (!root) return false;
   root_.reset(root);
   root->SetManager(this, nullptr);
-  if (host_ && root->GetWidget()) {
-    auto* layout = host_->layout() ? static_cast<QVBoxLayout*>(host_->layout()) : new QVBoxLayout(host_);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(root->GetWidget());
-    root->GetWidget()->setVisible(root->IsVisible());
-  }
+  PlaceRoot(root);
+  if (host_ && root->GetWidget()) root->GetWidget()->setVisible(root->IsVisible());
   return true;
+}
+
+void CPaintManagerUI::PlaceRoot(CControlUI* root) {
+  QWidget* widget = root ? root->GetWidget() : nullptr;
+  if (!host_ || !widget || widget->parentWidget() == host_) return;
+  auto* layout = host_->layout() ? static_cast<QVBoxLayout*>(host_->layout()) : new QVBoxLayout(host_);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(widget);
 }
 
 CControlUI* CPaintManagerUI::FindControl(const CDuiString& name) const {

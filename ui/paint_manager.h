@@ -107,6 +107,8 @@ class CPaintManagerUI {
   QWidget* GetHostWidget() const { return host_; }
   // Takes the tree and places its root in the window.
   bool AttachDialog(CControlUI* root);
+  // Puts the root's widget in the window (once); AttachDialog still takes the tree.
+  void PlaceRoot(CControlUI* root);
   CControlUI* GetRoot() const { return root_.get(); }
   CControlUI* FindControl(const CDuiString& name) const;
   CControlUI* FindSubControlByName(CControlUI* parent, const CDuiString& name) const;

@@ -207,6 +207,7 @@ BOOL CWindowWnd::PostMessageW(UINT msg, WPARAM wParam, LPARAM lParam) {
 void WindowImplBase::OnCreated() {
   m_pm.Init(GetHWND(), GetWidget());
   CDialogBuilder builder;
+  builder.PlaceRootIn(&m_pm);
   CControlUI* root = builder.Create(GetSkinFile(), &m_pm);
   const WindowAttributes& w = builder.window();
   if (!root) DUI__Trace(u"layout " + GetSkinFile().str() + u": " + Utf8ToUtf16(builder.error()));

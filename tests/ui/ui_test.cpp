@@ -11,6 +11,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QWheelEvent>
+#include <map>
 #include <thread>
 
 #include "platform/clock.h"
@@ -379,6 +380,38 @@ TEST_F(UiTest, LanguageKeysResolveAndReloadAndMissingKeysShowTheKey) {
   EXPECT_EQ(CResourceManager::GetInstance()->GetText("title_text").utf8(), "Other title");
   ASSERT_TRUE(CResourceManager::GetInstance()->LoadLanguage("lan.xml"));
   EXPECT_EQ(wnd_->Find("title")->GetText().utf8(), "Test window");
+}
+
+// Counts the style changes each widget receives while a window is built.
+class StyleChangeCounter : public QObject {
+ public:
+  std::map<QObject*, int> changes;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::StyleChange) ++changes[watched];
+    return false;
+  }
+};
+
+// A window's tree goes into the window before its branches are made: a branch re-parented
+// after it was built is restyled widget by widget, which made the main window slow to open.
+// Also when the layout's root is an <Include>.
+TEST(UiBuilder, AWindowsTreeIsBuiltInPlaceAndEachControlStyledOnce) {
+  for (const char* skin : {"main.xml", "include_root.xml"}) {
+    SCOPED_TRACE(skin);
+    StyleChangeCounter counter;
+    qApp->installEventFilter(&counter);
+    TestWnd wnd{CDuiString(skin)};
+    ASSERT_TRUE(wnd.Create(nullptr, "test", WS_POPUP, 0));
+    qApp->removeEventFilter(&counter);
+    for (const char* name : {"caption", "title", "button", "edit", "combo", "slider"}) {
+      CControlUI* control = wnd.Find(name);
+      ASSERT_NE(control, nullptr) << name;
+      EXPECT_EQ(control->GetWidget()->window(), wnd.GetWidget()) << name;
+      EXPECT_EQ(counter.changes[control->GetWidget()], 1) << name;
+    }
+  }
 }
 
 TEST(UiBuilder, BadLayoutsGiveNullOrSkipWhatTheyCannotBuild) {
