@@ -13,6 +13,8 @@
 #include <memory>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fontconfig/fontconfig.h>
+#include <thread>
 #include <unistd.h>
 
 #include "app/main_wnd.h"
@@ -76,6 +78,9 @@ void EndOnSignals(CMainWnd& wnd) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Reading the font configuration is the largest single step before the first text can be
+  // laid out; it runs beside the application's own start and is done before any window exists.
+  std::thread fonts([] { FcInit(); });
   // Our windows place themselves and the tray menu opens at the cursor, which Wayland does not
   // allow: on a Wayland desktop the program runs through its X server.
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
@@ -85,6 +90,7 @@ int main(int argc, char** argv) {
   CPaintManagerUI::SetInstance();
   auto instance = std::make_unique<SingleInstance>(u"BREVAK APEX");
   if (!instance->IsFirst()) {
+    fonts.join();
     instance->AskFirstToComeForward(kMsgBringToFront);
     return 1;
   }
@@ -95,6 +101,7 @@ int main(int argc, char** argv) {
   CPaintManagerUI::SetResourceType(1);
   CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + u"res/");
   CResourceManager::GetInstance()->LoadResource("main.xml");
+  fonts.join();
 
   int rc = 0;
   {

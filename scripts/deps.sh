@@ -7,7 +7,7 @@ packages=(
   libhidapi-dev libudev-dev libsystemd-dev libsdbus-c++-dev
   dbus-daemon python3-dbusmock
   clang libclang-rt-14-dev
-  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libqt6opengl6-dev libgl-dev fonts-dejavu-core
+  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libqt6opengl6-dev libgl-dev fonts-dejavu-core libfontconfig-dev
   xvfb xauth libx11-dev libxi-dev libxtst-dev
 )
 sudo_cmd=()
