@@ -359,7 +359,7 @@ class BleTransport::Impl {
       slots_.clear();
       conn_.reset();
       delay = connected ? kReconnectMs : std::min(delay * 2, kReconnectMaxMs);
-      if (!Stopping()) Idle(connected ? kReconnectMs : delay);
+      if (!Stopping()) Idle(delay);
     }
   }
 
