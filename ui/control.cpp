@@ -89,16 +89,22 @@ class FocusWatcher : public QObject {
   CControlUI* control_;
 };
 
-}  // namespace
-
 // Sliders and combo boxes inside a scrolling column would change under a passing wheel; they
 // take the wheel only once the user has focused them, and hand it on to the column otherwise.
-bool WheelGuard::eventFilter(QObject* watched, QEvent* e) {
-  auto* w = qobject_cast<QWidget*>(watched);
-  if (e->type() != QEvent::Wheel || !w || w->hasFocus()) return false;
-  if (QWidget* parent = w->parentWidget()) QCoreApplication::sendEvent(parent, e);
-  return true;
-}
+class WheelGuard : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (e->type() != QEvent::Wheel || !w || w->hasFocus()) return false;
+    if (QWidget* parent = w->parentWidget()) QCoreApplication::sendEvent(parent, e);
+    return true;
+  }
+};
+
+}  // namespace
 
 void GuardWheel(QWidget* w) {
   w->setFocusPolicy(Qt::StrongFocus);

@@ -4,7 +4,6 @@
 // that the window's paint manager hands to its notifiers. Setting a value from code never
 // raises a notification, except where a call says so (bTriggerEvent).
 
-#include <QObject>
 #include <QPointer>
 #include <memory>
 #include <string_view>
@@ -40,12 +39,7 @@ class CPaintManagerUI;
 class CContainerUI;
 class CColorPaletteWidget;
 
-// Keeps the wheel from changing a widget the user has not focused (see control.cpp).
-class WheelGuard : public QObject {
- public:
-  using QObject::QObject;
-  bool eventFilter(QObject* watched, QEvent* e) override;
-};
+// Keeps the wheel from changing `w` until the user has focused it (see control.cpp).
 void GuardWheel(QWidget* w);
 
 class CControlUI {

@@ -104,5 +104,4 @@ bool CTrayIcon::CreateTrayIcon(HWND receiver, const CDuiString& icon, const CDui
 
 void CTrayIcon::DeleteTrayIcon() { icon_.reset(); }
 
-
 }  // namespace brevak
