@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -106,6 +109,52 @@ inline int ThreadCountSettlingAt(int expected) {
     n = ThreadCount();
   }
   return n;
+}
+
+// The ids and names of this process's threads.
+inline std::map<long, std::string> ThreadIds() {
+  std::map<long, std::string> ids;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      std::string name;
+      if (FILE* f = std::fopen(("/proc/self/task/" + std::string(e->d_name) + "/comm").c_str(), "r")) {
+        char buf[32] = {};
+        if (std::fgets(buf, sizeof buf, f)) name = buf;
+        std::fclose(f);
+        if (!name.empty() && name.back() == '\n') name.pop_back();
+      }
+      ids.emplace(std::strtol(e->d_name, nullptr, 10), name);
+    }
+    closedir(d);
+  }
+  return ids;
+}
+
+// The threads to come back to, after the sanitizer's helper thread has been started (as for
+// BaselineThreadCount).
+inline std::map<long, std::string> BaselineThreadIds() {
+  std::thread([] {}).join();
+  return ThreadIds();
+}
+
+// Threads alive now that were not in `before`, by id and name.
+inline std::vector<std::string> ThreadsStartedSince(const std::map<long, std::string>& before) {
+  std::vector<std::string> started;
+  for (const auto& [id, name] : ThreadIds())
+    if (!before.count(id)) started.push_back(std::to_string(id) + " " + name);
+  return started;
+}
+
+// The same after waiting up to two seconds for them to end. A library's own thread that ends
+// meanwhile (a pool's idle thread) is no fault of the caller, so only new threads count.
+inline std::vector<std::string> ThreadsLeftSince(const std::map<long, std::string>& before) {
+  auto left = ThreadsStartedSince(before);
+  for (int i = 0; i < 200 && !left.empty(); ++i) {
+    usleep(10000);
+    left = ThreadsStartedSince(before);
+  }
+  return left;
 }
 
 }  // namespace brevak::test
