@@ -322,14 +322,14 @@ TEST_F(AppTest, ShutdownStopsEveryThreadTheProgramStarted) {
   // on both sides; none of the program's threads runs in it.
   Start({});
   Close();
-  QThreadPool::globalInstance()->waitForDone();
+  ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(5000));
   const auto before = BaselineThreadIds();
   Start({Connection::kCable, Connection::k1k, Connection::k8k});
   EXPECT_FALSE(ThreadsStartedSince(before).empty());  // worker, monitors, readers
   Click("ms_1_apply_btn");
   ASSERT_TRUE(WaitForApply());
   Close();
-  QThreadPool::globalInstance()->waitForDone();
+  ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(5000));
   EXPECT_EQ(ThreadsLeftSince(before), std::vector<std::string>{});
 }
 
