@@ -153,9 +153,12 @@ void HandleRemoval(const HotplugEvent& event) {
     gone = std::move(*it);
     g_DeviceList.erase(it);
     g_nNextIndex = 1;  // indices repeat after a removal, as the program expects
+    // Posted before the list is let go: an enumeration that finds the interface again posts
+    // its arrival after this removal, never before it, so the program's last word is the
+    // true one. The reader takes no lock, so stopping it here cannot deadlock.
+    StopReader(*gone);
+    PostDeviceMsg(0, gone->index);
   }
-  StopReader(*gone);
-  PostDeviceMsg(0, gone->index);
   gone->record.Release();
   Log("DBT_DEVICEREMOVECOMPLETE finished\n");
 }
