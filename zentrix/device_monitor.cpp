@@ -144,22 +144,19 @@ void HandleArrival(const HotplugEvent& event) {
 
 void HandleRemoval(const HotplugEvent& event) {
   Log("DBT_DEVICEREMOVECOMPLETE\n");
-  std::unique_ptr<MonitoredDevice> gone;
   {
     std::lock_guard lock(g_csDevices);
     auto it = std::find_if(g_DeviceList.begin(), g_DeviceList.end(),
                            [&](const auto& d) { return d->record.info.path == event.path; });
     if (it == g_DeviceList.end()) return;
-    gone = std::move(*it);
+    std::unique_ptr<MonitoredDevice> gone = std::move(*it);
     g_DeviceList.erase(it);
     g_nNextIndex = 1;  // indices repeat after a removal, as the program expects
-    // Posted before the list is let go: an enumeration that finds the interface again posts
-    // its arrival after this removal, never before it, so the program's last word is the
-    // true one. The reader takes no lock, so stopping it here cannot deadlock.
-    StopReader(*gone);
-    PostDeviceMsg(0, gone->index);
+    // Removed while the list is held: an enumeration that finds the interface again posts its
+    // arrival after this removal, never before it, so the program's last word is the true one.
+    // The reader takes no lock, so stopping it here cannot deadlock.
+    RemoveMonitoredDevice(std::move(gone), /*quiet=*/false);
   }
-  gone->record.Release();
   Log("DBT_DEVICEREMOVECOMPLETE finished\n");
 }
 
