@@ -83,35 +83,7 @@ struct Posted {
   }
 };
 
-// Threads of this process, to check that nothing is left running.
-inline int ThreadCount() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-    closedir(d);
-  }
-  return n;
-}
-
-// The count to come back to. A first thread is started and joined before counting, since a
-// sanitizer's runtime starts a helper thread of its own with the process's first thread.
-inline int BaselineThreadCount() {
-  std::thread([] {}).join();
-  return ThreadCount();
-}
-
-// Threads end a moment after their handle is signalled (the OS thread still unwinds): waits up
-// to two seconds for the count to come down to `expected`.
-inline int ThreadCountSettlingAt(int expected) {
-  int n = ThreadCount();
-  for (int i = 0; i < 200 && n != expected; ++i) {
-    usleep(10000);
-    n = ThreadCount();
-  }
-  return n;
-}
-
-// The ids and names of this process's threads.
+// The ids and names of this process's threads, to check that nothing is left running.
 inline std::map<long, std::string> ThreadIds() {
   std::map<long, std::string> ids;
   if (DIR* d = opendir("/proc/self/task")) {
@@ -131,11 +103,32 @@ inline std::map<long, std::string> ThreadIds() {
   return ids;
 }
 
-// The threads to come back to, after the sanitizer's helper thread has been started (as for
-// BaselineThreadCount).
+inline int ThreadCount() { return int(ThreadIds().size()); }
+
+// The threads to come back to. A first thread is started and joined before looking, since a
+// sanitizer's runtime starts a helper thread of its own with the process's first thread.
 inline std::map<long, std::string> BaselineThreadIds() {
   std::thread([] {}).join();
   return ThreadIds();
+}
+
+inline int BaselineThreadCount() { return int(BaselineThreadIds().size()); }
+
+// Threads end a moment after their handle is signalled (the OS thread still unwinds): reads
+// again every 10 ms, for up to two seconds, until the value read is `settled`.
+template <typename Read, typename Settled>
+auto ReadOnceSettled(Read read, Settled settled) {
+  auto value = read();
+  for (int i = 0; i < 200 && !settled(value); ++i) {
+    usleep(10000);
+    value = read();
+  }
+  return value;
+}
+
+// Waits for the count to come down to `expected`.
+inline int ThreadCountSettlingAt(int expected) {
+  return ReadOnceSettled(ThreadCount, [expected](int n) { return n == expected; });
 }
 
 // Threads alive now that were not in `before`, by id and name.
@@ -146,15 +139,11 @@ inline std::vector<std::string> ThreadsStartedSince(const std::map<long, std::st
   return started;
 }
 
-// The same after waiting up to two seconds for them to end. A library's own thread that ends
-// meanwhile (a pool's idle thread) is no fault of the caller, so only new threads count.
+// The same after waiting for them to end. A library's own thread that ends meanwhile (a pool's
+// idle thread) is no fault of the caller, so only new threads count.
 inline std::vector<std::string> ThreadsLeftSince(const std::map<long, std::string>& before) {
-  auto left = ThreadsStartedSince(before);
-  for (int i = 0; i < 200 && !left.empty(); ++i) {
-    usleep(10000);
-    left = ThreadsStartedSince(before);
-  }
-  return left;
+  return ReadOnceSettled([&before] { return ThreadsStartedSince(before); },
+                         [](const std::vector<std::string>& left) { return left.empty(); });
 }
 
 }  // namespace brevak::test
