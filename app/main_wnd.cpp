@@ -132,7 +132,7 @@ LRESULT CMainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BO
 }
 
 void CMainWnd::OnConnectionChanged() {
-  connected_ = page_.flags().any_connected != 0;
+  connected_ = page_.any_connected();
   if (auto* tab = dynamic_cast<CTabLayoutUI*>(tab_)) tab->SelectItem(connected_ ? 0 : -1);
   if (!connected_) PutAway();
 }

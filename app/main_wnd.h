@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "app/small_dialogs.h"
+#include "dialogs/small_dialogs.h"
 #include "macro/hook_binding.h"
 #include "page/ms_1_page.h"
 #include "ui/duilib.h"

@@ -16,6 +16,7 @@
 
 #include "platform/loop.h"
 #include "protocol/carriage.h"
+#include "page/connections.h"
 #include "protocol/driver_binding.h"
 #include "protocol/frames.h"
 #include "sim/in_process_backend.h"
@@ -121,7 +122,7 @@ class Rig {
     mouse_.Plug(path.connection);
     b.Set_VIDPID(info.vendor_id, info.product_id);
     if (info.device_version) b.Set_Device_Version(info.device_version);
-    b.Open_DevMonitor(window_, info.input_msg, info.device_msg);
+    b.Open_DevMonitor(window_, kConnections[path.build].input_msg, kConnections[path.build].device_msg);
     switch (path.connection) {
       case sim::Connection::kCable: flags_.wired_state = b.Open_FeatureDevice() ? kPresent : kNeverOpened; break;
       case sim::Connection::k1k: flags_.rx1k_state = b.Open_FeatureDevice() ? kPresent : kNeverOpened; break;

@@ -6,8 +6,9 @@
 #include <QStandardPaths>
 #include <cstring>
 
-#include "app/small_dialogs.h"
+#include "dialogs/small_dialogs.h"
 #include "model/button_functions.h"
+#include "model/device_values.h"
 #include "page/ms_1_page.h"
 #include "page/page_messages.h"
 #include "page/page_controls.h"
@@ -97,8 +98,8 @@ void CMS_1_Page::LookUpControls() {
   as(c.brightness, "ms_1_slider_brightness");
   as(c.breathspeed, "ms_1_slider_breathspeed");
   c.light_color = find("ms_1_btn_light_color");
-  for (int i = 0; i < 4; ++i) as(c.prate[size_t(i)], Numbered("ms_1_btn_prate_%d", i + 1));
-  for (int i = 0; i < 7; ++i) as(c.prate_hs[size_t(i)], Numbered("ms_1_btn_prate_hs_%d", i + 1));
+  for (int i = 0; i < kPollingOptions; ++i) as(c.prate[size_t(i)], Numbered("ms_1_btn_prate_%d", i + 1));
+  for (int i = 0; i < kPollingHsOptions; ++i) as(c.prate_hs[size_t(i)], Numbered("ms_1_btn_prate_hs_%d", i + 1));
   c.mouse_attribute = find("ms_1_btn_mouse_attribute");
   as(c.light_off, "ms_1_slider_light_off");
   c.light_off_label = find("ms_1_label_light_off");
@@ -149,13 +150,13 @@ void CMS_1_Page::RefreshControls() {
   if (!copy || !controls_) return;
   const ProfileRecord& r = *copy;
   const Controls& c = *controls_;
-  RefreshTransportPanel();
+  device_.monitor.RefreshTransportPanel();
   if (r.dpi_stage_index >= 0 && r.dpi_stage_index < kDpiStages && c.dpi_option[size_t(r.dpi_stage_index)]) {
     c.dpi_option[size_t(r.dpi_stage_index)]->Selected(true, false);
   }
   for (size_t i = 0; i < size_t(kDpiStages); ++i) {
     if (c.dpi_slider[i]) c.dpi_slider[i]->SetValue(r.dpi_value[i]);
-    std::u16string dpi = Format(u"%d", r.dpi_value[i] * 50);
+    std::u16string dpi = Format(u"%d", r.dpi_value[i] * kDpiStep);
     if (c.dpi_label[i]) c.dpi_label[i]->SetText(dpi);
     if (c.dpi_edit[i]) c.dpi_edit[i]->SetText(dpi);
     if (c.dpi_color[i]) c.dpi_color[i]->SetBkColor(ToArgb(r.dpi_color[i]));
@@ -165,10 +166,11 @@ void CMS_1_Page::RefreshControls() {
     if (c.value_slider[i]) c.value_slider[i]->SetValue(r.*kValueSliders[i].field);
   }
   if (c.light_color) c.light_color->SetBkColor(ToArgb(r.light_color));
-  if (r.polling_rate_index >= 0 && r.polling_rate_index < 4 && c.prate[size_t(r.polling_rate_index)]) {
+  if (r.polling_rate_index >= 0 && r.polling_rate_index < kPollingOptions && c.prate[size_t(r.polling_rate_index)]) {
     c.prate[size_t(r.polling_rate_index)]->Selected(true, false);
   }
-  if (r.polling_rate_hs_index >= 0 && r.polling_rate_hs_index < 7 && c.prate_hs[size_t(r.polling_rate_hs_index)]) {
+  if (r.polling_rate_hs_index >= 0 && r.polling_rate_hs_index < kPollingHsOptions &&
+      c.prate_hs[size_t(r.polling_rate_hs_index)]) {
     c.prate_hs[size_t(r.polling_rate_hs_index)]->Selected(true, false);
   }
   for (size_t p = 0; p < std::size(kSensorPairs); ++p) {
@@ -293,8 +295,9 @@ void CMS_1_Page::OnSectionToggle(size_t i) {
   } else {
     // The polling section of the connection in use.
     const char* section = nullptr;
-    if (flags_.wired_state == kPresent || flags_.rx1k_active) section = "ms_1_ver_prate";
-    else if (flags_.rx8k_active || flags_.rx4k_active) section = "ms_1_ver_prate_hs";
+    const TransportFlags& f = device_.monitor.flags();
+    if (f.wired_state == kPresent || f.rx1k_active) section = "ms_1_ver_prate";
+    else if (f.rx8k_active || f.rx4k_active) section = "ms_1_ver_prate_hs";
     if (section) Show(section, open);
   }
   if (open && kSectionToggles[i].scroll) SetTimer(main_window_, kTimerScrollSettings, kScrollDelayMs, nullptr);
@@ -319,11 +322,11 @@ void CMS_1_Page::CommitDpiEdit(int stage) {
   for (size_t i = 0; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
     dpi = std::min(dpi * 10 + (text[i] - u'0'), 1000000L);
   }
-  dpi = std::clamp(dpi, 50L, 26000L);
-  const int32_t value = int32_t(dpi / 50);
+  dpi = std::clamp(dpi, long(kDpiMin), long(kDpiMax));
+  const int32_t value = int32_t(dpi / kDpiStep);
   EditWorkingRecord([&](ProfileRecord& r) { r.dpi_value[stage] = value; });
   if (CSliderUI* slider = controls_->dpi_slider[size_t(stage)]) slider->SetValue(value);
-  edit->SetText(Format(u"%d", value * 50));
+  edit->SetText(Format(u"%d", value * kDpiStep));
 }
 
 void CMS_1_Page::OnKillFocus(TNotifyUI& msg) {
@@ -353,7 +356,7 @@ void CMS_1_Page::OnValueChanged(TNotifyUI& msg) {
   if (int stage = IndexOf(c.dpi_slider, msg.pSender); stage >= 0) {
     const int value = c.dpi_slider[size_t(stage)]->GetValue();
     EditWorkingRecord([&](ProfileRecord& r) { r.dpi_value[stage] = value; });
-    std::u16string dpi = Format(u"%d", value * 50);
+    std::u16string dpi = Format(u"%d", value * kDpiStep);
     if (c.dpi_label[size_t(stage)]) c.dpi_label[size_t(stage)]->SetText(dpi);
     if (c.dpi_edit[size_t(stage)]) c.dpi_edit[size_t(stage)]->SetText(dpi);
     return;

@@ -5,6 +5,7 @@
 #include <array>
 #include <iterator>
 
+#include "model/device_values.h"
 #include "page/ms_1_page.h"
 
 namespace brevak {
@@ -75,8 +76,8 @@ struct CMS_1_Page::Controls {
   CComboUI* light_combo = nullptr;
   CSliderUI *brightness = nullptr, *breathspeed = nullptr;
   CControlUI* light_color = nullptr;
-  std::array<COptionUI*, 4> prate{};
-  std::array<COptionUI*, 7> prate_hs{};
+  std::array<COptionUI*, kPollingOptions> prate{};
+  std::array<COptionUI*, kPollingHsOptions> prate_hs{};
   CControlUI* mouse_attribute = nullptr;
   CSliderUI *light_off = nullptr, *sleep_timer = nullptr, *debounce = nullptr;
   CControlUI *light_off_label = nullptr, *sleep_label = nullptr, *debounce_label = nullptr;

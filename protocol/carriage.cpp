@@ -17,9 +17,6 @@ constexpr size_t kEnvelopeHeader = 3;
 constexpr size_t kEnvelopeMaxCarried = 65 - kEnvelopeHeader - 2;
 constexpr size_t kEnvelopeHeadBytes = 59;  // a macro frame's bytes 0..58 go in chunk 0
 
-// Indices into the builds array (kDriverBuilds order).
-constexpr size_t kCableBuild = 0, k1kBuild = 1, k4kBuild = 2, k8kBuild = 3;
-
 using FeatureChunk = std::array<uint8_t, kFeatureChunkSize>;
 
 // What one path did with a frame.
@@ -150,8 +147,8 @@ std::array<uint8_t, 65> BuildEnvelope(std::span<const uint8_t> carried, uint8_t 
   return e;
 }
 
-FrameCarriage::FrameCarriage(const TransportFlags& flags, const std::array<BoundBuild, 4>& builds,
-                             std::atomic<int32_t>& ack, BleFrameWriter* ble)
+FrameCarriage::FrameCarriage(const TransportFlags& flags, const BoundBuilds& builds, std::atomic<int32_t>& ack,
+                             BleFrameWriter* ble)
     : flags_(flags), builds_(builds), ack_(ack), ble_(ble) {}
 
 int FrameCarriage::SendFrame(std::span<const uint8_t> frame) {
@@ -160,7 +157,7 @@ int FrameCarriage::SendFrame(std::span<const uint8_t> frame) {
   PathResult r;
   Transport t = frame.empty() ? Transport::kNone : ChooseTransport(flags_);
   if (t == Transport::kCable) {
-    r = SendCable(builds_[kCableBuild], frame, macro);
+    r = SendCable(builds_[BuildIndexOf(t)], frame, macro);
     // A macro frame whose second chunk failed (the cable went away mid-frame) is offered to
     // the next connection that qualifies; any other frame is lost with the failed call.
     if (macro && r.result == 0) {
@@ -171,10 +168,10 @@ int FrameCarriage::SendFrame(std::span<const uint8_t> frame) {
   switch (t) {
     case Transport::kReceiver8k:
     case Transport::kReceiver4k:
-      r = SendEnvelopes(builds_[t == Transport::kReceiver8k ? k8kBuild : k4kBuild], frame, macro);
+      r = SendEnvelopes(builds_[BuildIndexOf(t)], frame, macro);
       break;
     case Transport::kReceiver1k:
-      r = Send1k(builds_[k1kBuild], frame, macro, ack_);
+      r = Send1k(builds_[BuildIndexOf(t)], frame, macro, ack_);
       break;
     case Transport::kBle:
       r = PathResult{};

@@ -36,10 +36,9 @@ std::array<uint8_t, 65> BuildEnvelope(std::span<const uint8_t> carried, uint8_t 
 
 class FrameCarriage {
  public:
-  // `builds` in kDriverBuilds order (cable, 1K, 4K, 8K). `ack` is the page's acknowledgement
-  // flag: cleared here, set by the window thread on a status report of type 0x50.
-  FrameCarriage(const TransportFlags& flags, const std::array<BoundBuild, 4>& builds, std::atomic<int32_t>& ack,
-                BleFrameWriter* ble);
+  // `ack` is the acknowledgement flag: cleared here, set by the window thread on a status
+  // report of type 0x50.
+  FrameCarriage(const TransportFlags& flags, const BoundBuilds& builds, std::atomic<int32_t>& ack, BleFrameWriter* ble);
 
   // Sends `frame` (its byte 1 is its length) and waits the mandated pauses. Returns the
   // result of the last driver call on the cable, 1K and Bluetooth paths, 0 otherwise.
@@ -53,7 +52,7 @@ class FrameCarriage {
 
  private:
   const TransportFlags& flags_;
-  const std::array<BoundBuild, 4>& builds_;
+  const BoundBuilds& builds_;
   std::atomic<int32_t>& ack_;
   BleFrameWriter* ble_;
   Transport last_transport_ = Transport::kNone;

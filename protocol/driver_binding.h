@@ -1,8 +1,10 @@
 #pragma once
 // The four zentrix builds, loaded by file name from the program folder and bound to their
-// entry points, with the numbers each connection uses.
+// entry points. What the program does with each connection (its messages, timers and controls)
+// is the caller's.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/winapi.h"
@@ -11,25 +13,31 @@
 
 namespace brevak {
 
+// Which build serves a connection and the device it is told to look for.
 struct DriverBuildInfo {
   Transport transport;
   const char16_t* file;  // in the program folder
   uint16_t vendor_id;
   uint16_t product_id;
   uint16_t device_version;  // 0: the build is not told a version (cable, 1K)
-  UINT input_msg;           // ButtonMsg of the build
-  UINT device_msg;          // DeviceMsg of the build
-  UINT_PTR watchdog_timer;  // 0: none (cable)
-  const char* indicator;    // control shown while present
 };
 
 // In binding order: cable, 1K, 4K, 8K.
 inline constexpr std::array<DriverBuildInfo, 4> kDriverBuilds = {{
-    {Transport::kCable, u"zentrix_2.so", 0x1D57, 0x2029, 0, 1555, 1556, 0, "ms_1_wired"},
-    {Transport::kReceiver1k, u"zentrix_1.so", 0x1D57, 0xFA60, 0, 1553, 1554, 528, "ms_1_wireless"},
-    {Transport::kReceiver4k, u"zentrix_4k.so", 0x1D57, 0xFA65, 0x0116, 1557, 1558, 533, "ms_1_wireless_4k"},
-    {Transport::kReceiver8k, u"zentrix_8k.so", 0x1D57, 0xFA65, 0x0118, 1559, 1560, 534, "ms_1_wireless_8k"},
+    {Transport::kCable, u"zentrix_2.so", 0x1D57, 0x2029, 0},
+    {Transport::kReceiver1k, u"zentrix_1.so", 0x1D57, 0xFA60, 0},
+    {Transport::kReceiver4k, u"zentrix_4k.so", 0x1D57, 0xFA65, 0x0116},
+    {Transport::kReceiver8k, u"zentrix_8k.so", 0x1D57, 0xFA65, 0x0118},
 }};
+
+// The position of the build that serves `t` in kDriverBuilds (and in every array of bound
+// builds kept in that order); kDriverBuilds.size() for Bluetooth, which has none.
+constexpr size_t BuildIndexOf(Transport t) {
+  for (size_t i = 0; i < kDriverBuilds.size(); ++i) {
+    if (kDriverBuilds[i].transport == t) return i;
+  }
+  return kDriverBuilds.size();
+}
 
 // One loaded build. A build that could not be loaded, or lacks an export, stays unbound and
 // its connection is skipped.
@@ -50,6 +58,9 @@ struct BoundBuild {
 
   bool bound() const { return module != nullptr; }
 };
+
+// The loaded builds, in kDriverBuilds order.
+using BoundBuilds = std::array<BoundBuild, kDriverBuilds.size()>;
 
 // Loads `info.file` from the program folder and binds its entry points (the report functions
 // only for builds with a device version). Unbound on any failure, with the reason logged.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "model/button_functions.h"
+#include "model/device_values.h"
 
 namespace brevak {
 
@@ -66,7 +67,7 @@ Frame BuildLightingReport(const ProfileRecord& r) {
   const uint32_t sleep = uint32_t(r.sleep_timer);
   b[3] = uint8_t(uint32_t(r.light_effect) << 4);
   b[4] = uint8_t((sleep & 0xF0) | (9u - uint32_t(r.effect_speed)));
-  const bool shows_brightness = r.light_effect == 1 || r.light_effect == 5;
+  const bool shows_brightness = LightEffectOf(r.light_effect).brightness;
   b[5] = uint8_t((sleep << 4) | (shows_brightness ? uint32_t(r.brightness) : 8u));
   b[6] = ColorRed(r.light_color);
   b[7] = ColorGreen(r.light_color);

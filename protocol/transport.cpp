@@ -3,23 +3,22 @@
 namespace brevak {
 namespace {
 
-// Whether `t` may carry a frame now. A receiver counts only while the mouse answers through
-// it: a receiver can be plugged in while the mouse is linked elsewhere or asleep.
-bool Qualifies(const TransportFlags& flags, Transport t) {
-  switch (t) {
-    case Transport::kCable: return flags.wired_state.load() == kPresent;
-    case Transport::kReceiver8k: return flags.rx8k_state.load() == kPresent && flags.rx8k_active.load() != 0;
-    case Transport::kReceiver4k: return flags.rx4k_state.load() == kPresent && flags.rx4k_active.load() != 0;
-    case Transport::kReceiver1k: return flags.rx1k_state.load() == kPresent && flags.rx1k_active.load() != 0;
-    case Transport::kBle: return flags.ble_connected.load() != 0;
-    case Transport::kNone: break;
-  }
-  return false;
-}
-
 // Fixed order of preference; the enum lists the connections in it.
 constexpr Transport kOrder[] = {Transport::kCable, Transport::kReceiver8k, Transport::kReceiver4k,
                                 Transport::kReceiver1k, Transport::kBle};
+
+bool Present(const TransportFlags& flags, Transport t) {
+  if (t == Transport::kBle) return flags.ble_connected.load() != 0;
+  const ConnectionFlagFields f = FlagFieldsOf(t);
+  return f.state && (flags.*f.state).load() == kPresent;
+}
+
+// Whether `t` may carry a frame now. A receiver counts only while the mouse answers through
+// it: a receiver can be plugged in while the mouse is linked elsewhere or asleep.
+bool Qualifies(const TransportFlags& flags, Transport t) {
+  const ConnectionFlagFields f = FlagFieldsOf(t);
+  return Present(flags, t) && (!f.answering || (flags.*f.answering).load() != 0);
+}
 
 }  // namespace
 
@@ -33,9 +32,23 @@ Transport ChooseTransportAfter(const TransportFlags& flags, Transport after) {
   return Transport::kNone;
 }
 
-bool ApplyAllowed(const TransportFlags& flags) {
-  return flags.wired_state.load() == kPresent || flags.rx1k_active.load() != 0 || flags.rx4k_active.load() != 0 ||
-         flags.rx8k_active.load() != 0 || flags.ble_connected.load() != 0;
+bool AnyPresent(const TransportFlags& flags, Transport except) {
+  for (Transport t : kOrder) {
+    if (t != except && Present(flags, t)) return true;
+  }
+  return false;
 }
+
+// A receiver that is plugged in but silent does not answer, whatever its presence flag says.
+bool AnyAnswering(const TransportFlags& flags, Transport except) {
+  for (Transport t : kOrder) {
+    if (t == except) continue;
+    const ConnectionFlagFields f = FlagFieldsOf(t);
+    if (f.answering ? (flags.*f.answering).load() != 0 : Present(flags, t)) return true;
+  }
+  return false;
+}
+
+bool ApplyAllowed(const TransportFlags& flags) { return AnyAnswering(flags); }
 
 }  // namespace brevak

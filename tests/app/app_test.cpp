@@ -78,7 +78,7 @@ class AppTest : public DataFolderTest {
   bool WaitForApply() {
     for (int ms = 0; ms < 60'000; ms += 100) {
       AdvanceClock(100);
-      if (wnd_->page().full_write_pending() == 0 && !applying()) return true;
+      if (wnd_->page().device().worker.full_write_pending() == 0 && !applying()) return true;
     }
     return false;
   }
@@ -123,7 +123,7 @@ TEST_F(AppTest, StartUpShowsTheSelectedProfileAndTheFirstApplyWritesItWhole) {
   EXPECT_EQ(Find("ms_1_label_key_debounce")->GetText().utf8(), std::to_string(working.key_debounce * 2) + " MS");
 
   // Nothing was written yet; the whole profile goes with the first apply.
-  EXPECT_EQ(wnd_->page().full_write_pending(), 1);
+  EXPECT_EQ(wnd_->page().device().worker.full_write_pending(), 1);
   EXPECT_EQ(mouse_.State().full_writes, 0);
   Click("ms_1_apply_btn");
   ASSERT_TRUE(WaitForApply());

@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "app/small_dialogs.h"
+#include "dialogs/small_dialogs.h"
 #include "tests/common/ui_test_main.h"
 
 namespace brevak::test {

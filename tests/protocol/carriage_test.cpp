@@ -17,6 +17,7 @@
 #include "platform/loop.h"
 #include "platform/system.h"
 #include "protocol/carriage.h"
+#include "page/connections.h"
 #include "protocol/driver_binding.h"
 #include "protocol/frames.h"
 #include "sim/in_process_backend.h"
@@ -230,8 +231,7 @@ class CarriageTest : public ::testing::Test {
     mouse_.Plug(c);
     if (c != Connection::kBle) {
       const size_t i = c == Connection::kCable ? 0 : c == Connection::k1k ? 1 : c == Connection::k4k ? 2 : 3;
-      const DriverBuildInfo& info = kDriverBuilds[i];
-      ASSERT_EQ(builds_[i].Open_DevMonitor(window_, info.input_msg, info.device_msg), 1);
+      ASSERT_EQ(builds_[i].Open_DevMonitor(window_, kConnections[i].input_msg, kConnections[i].device_msg), 1);
     }
     switch (c) {
       case Connection::kCable:

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/loop.h"
 #include "platform/system.h"
+#include "page/connections.h"
 #include "protocol/driver_binding.h"
 #include "sim/in_process_backend.h"
 #include "tests/zentrix/zentrix_test_util.h"
@@ -195,7 +196,7 @@ TEST_F(DriverBindingTest, ReleaseLeavesNoThreadOfAnyBuildRunning) {
     BoundBuild& b = builds[i];
     b.Set_VIDPID(info.vendor_id, info.product_id);
     if (info.device_version) b.Set_Device_Version(info.device_version);
-    EXPECT_EQ(b.Open_DevMonitor(window_, info.input_msg, info.device_msg), 1);
+    EXPECT_EQ(b.Open_DevMonitor(window_, kConnections[i].input_msg, kConnections[i].device_msg), 1);
     EXPECT_EQ(info.device_version ? b.Open_ReportDevice() : b.Open_FeatureDevice(), 1);
   }
   AdvanceClock(20);

@@ -2,7 +2,7 @@
 // the virtual clock: what is sent when, over which connection, and what the mouse's reports do.
 #include <gtest/gtest.h>
 
-#include "page_test_util.h"
+#include "device_test_util.h"
 #include "platform/text.h"
 #include "protocol/frames.h"
 
@@ -10,14 +10,14 @@ namespace brevak {
 namespace {
 
 using sim::Connection;
-using test::PageTest;
+using test::DeviceTest;
 
 using test::BindMacro;
 using test::ExpectMouseHolds;
 
-class PageOnEachConnection : public PageTest, public ::testing::WithParamInterface<Connection> {};
+class OnEachConnection : public DeviceTest, public ::testing::WithParamInterface<Connection> {};
 
-TEST_P(PageOnEachConnection, CarriesTheWholeProfile) {
+TEST_P(OnEachConnection, CarriesTheWholeProfile) {
   const Connection c = GetParam();
   Start({c});
   if (c != Connection::kCable) {
@@ -25,7 +25,7 @@ TEST_P(PageOnEachConnection, CarriesTheWholeProfile) {
     EXPECT_EQ(Accepted(c), 0);
     PowerFrom(c);
   }
-  page_->EditWorkingRecord([](ProfileRecord& r) {
+  working().Edit([](ProfileRecord& r) {
     r.dpi_value[2] = 64;
     r.light_effect = 2;
     r.polling_rate_hs_index = 5;
@@ -36,21 +36,21 @@ TEST_P(PageOnEachConnection, CarriesTheWholeProfile) {
   const sim::MouseState m = mouse_.State();
   EXPECT_EQ(m.full_writes, 1);
   EXPECT_EQ(m.connections[size_t(c)].rejected, 0) << m.last_rejection;
-  ExpectMouseHolds(m, *page_->WorkingRecordCopy());
+  ExpectMouseHolds(m, *working().Copy());
   const auto macros = m.Macros();
   ASSERT_EQ(macros.size(), 2u);
   EXPECT_EQ(macros[0].slot, kMacroSlotBase[0]);
   EXPECT_EQ(macros[0].frames, 2);
   EXPECT_TRUE(macros[0].complete);
   EXPECT_EQ(macros[1].slot, kMacroSlotBase[6]);
-  EXPECT_EQ(page_->full_write_pending(), 0);
+  EXPECT_EQ(worker().full_write_pending(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Connections, PageOnEachConnection,
+INSTANTIATE_TEST_SUITE_P(Connections, OnEachConnection,
                          ::testing::Values(Connection::kCable, Connection::k1k, Connection::k4k, Connection::k8k),
                          [](const auto& p) { return std::string("on_") + sim::ConnectionName(p.param); });
 
-TEST_F(PageTest, FramesTakeTheFirstConnectionInOrder) {
+TEST_F(DeviceTest, FramesTakeTheFirstConnectionInOrder) {
   Start({Connection::k1k, Connection::k4k, Connection::k8k});
   PowerFrom(Connection::k1k);
   PowerFrom(Connection::k4k);
@@ -61,7 +61,7 @@ TEST_F(PageTest, FramesTakeTheFirstConnectionInOrder) {
 
   PowerFrom(Connection::k8k);
   const int on_4k = Accepted(Connection::k4k);
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 3; });
+  working().Edit([](ProfileRecord& r) { r.light_effect = 3; });
   ASSERT_TRUE(Apply());
   EXPECT_EQ(Accepted(Connection::k4k), on_4k);
   EXPECT_EQ(Accepted(Connection::k8k), 1) << "8K before 4K, once it answers";
@@ -69,18 +69,18 @@ TEST_F(PageTest, FramesTakeTheFirstConnectionInOrder) {
   mouse_.Plug(Connection::kCable);
   Settle();
   AdvanceClock(1000);  // the arrival's settling wait
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 4; });
+  working().Edit([](ProfileRecord& r) { r.light_effect = 4; });
   ASSERT_TRUE(Apply());
   EXPECT_EQ(Accepted(Connection::kCable), 1) << "the cable before every receiver";
   EXPECT_EQ(Accepted(Connection::k8k), 1);
 }
 
-TEST_F(PageTest, OnlyChangedGroupsAreSentAndEveryApplySaves) {
+TEST_F(DeviceTest, OnlyChangedGroupsAreSentAndEveryApplySaves) {
   Start({Connection::kCable});
   ASSERT_TRUE(Apply());
   const int attribute = FrameCount("attribute"), lighting = FrameCount("lighting"), polling = FrameCount("polling"),
             buttons = FrameCount("buttons");
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.dpi_value[0] = 20; });
+  working().Edit([](ProfileRecord& r) { r.dpi_value[0] = 20; });
   ASSERT_TRUE(Apply());
   EXPECT_EQ(FrameCount("attribute"), attribute + 1);
   EXPECT_EQ(FrameCount("lighting"), lighting);
@@ -88,7 +88,7 @@ TEST_F(PageTest, OnlyChangedGroupsAreSentAndEveryApplySaves) {
   EXPECT_EQ(FrameCount("buttons"), buttons);
 
   // No group covers the wake-up option: nothing is sent, the store still is saved.
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.wakeup = 1; });
+  working().Edit([](ProfileRecord& r) { r.wakeup = 1; });
   const int accepted = Accepted(Connection::kCable);
   ASSERT_TRUE(Apply());
   EXPECT_EQ(Accepted(Connection::kCable), accepted);
@@ -103,7 +103,8 @@ TEST_F(PageTest, OnlyChangedGroupsAreSentAndEveryApplySaves) {
     BindMacro(*second, 4, 3);
     profiles_->list().push_back(std::move(second));
   }
-  page_->SelectProfile(1);
+  ASSERT_TRUE(working().Select(1));
+  worker().RequestFullWrite();
   ASSERT_TRUE(Apply());
   EXPECT_EQ(mouse_.State().full_writes, 2);
   EXPECT_EQ(FrameCount("attribute"), attribute + 2);
@@ -113,7 +114,7 @@ TEST_F(PageTest, OnlyChangedGroupsAreSentAndEveryApplySaves) {
   EXPECT_EQ(mouse_.State().Macros()[0].slot, 0) << "button 5 has base slot 0";
 }
 
-TEST_F(PageTest, UndeliveredGroupsStayPendingUntilTheMouseTakesThem) {
+TEST_F(DeviceTest, UndeliveredGroupsStayPendingUntilTheMouseTakesThem) {
   Start({Connection::k1k});
   PowerFrom(Connection::k1k);
   ASSERT_TRUE(Apply());
@@ -121,7 +122,7 @@ TEST_F(PageTest, UndeliveredGroupsStayPendingUntilTheMouseTakesThem) {
 
   // A mouse that never acknowledges: ten tries, then the loop goes on, and the group is kept.
   mouse_.DropAnswers(1000);
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 6; });
+  working().Edit([](ProfileRecord& r) { r.light_effect = 6; });
   ASSERT_TRUE(Apply());
   EXPECT_EQ(FrameCount("lighting"), lighting + 10);
   mouse_.DropAnswers(0);
@@ -131,36 +132,36 @@ TEST_F(PageTest, UndeliveredGroupsStayPendingUntilTheMouseTakesThem) {
   EXPECT_EQ(FrameCount("lighting"), lighting + 11) << "and not again";
 }
 
-TEST_F(PageTest, StatusReportsUpdateTheRecordTheFlagsAndTheDisplay) {
+TEST_F(DeviceTest, StatusReportsUpdateTheRecordTheFlagsAndTheDisplay) {
   Start({Connection::k4k});
-  EXPECT_EQ(page_->flags().rx4k_state, kPresent);
+  EXPECT_EQ(monitor().flags().rx4k_state, kPresent);
   EXPECT_TRUE(view_.Visible("ms_1_wireless_4k"));
-  EXPECT_EQ(page_->flags().mouse_silent, 1);
+  EXPECT_EQ(monitor().flags().mouse_silent, 1);
 
   mouse_.SetBattery(57);
   Settle();
-  EXPECT_EQ(page_->flags().rx4k_active, 1);
-  EXPECT_EQ(page_->flags().mouse_silent, 0);
+  EXPECT_EQ(monitor().flags().rx4k_active, 1);
+  EXPECT_EQ(monitor().flags().mouse_silent, 0);
   EXPECT_EQ(view_.progress["ms_1_progress_power"], 57);
   EXPECT_EQ(view_.text["ms_1_label_power"], u"57%");
 
   // The DPI button: the third stage is taken, stored, and shown on screen.
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.dpi_stage_enabled[0] = r.dpi_stage_enabled[1] = r.dpi_stage_enabled[2] = 1; });
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.dpi_value[5] = 99; });  // an edit not yet applied
+  working().Edit([](ProfileRecord& r) { r.dpi_stage_enabled[0] = r.dpi_stage_enabled[1] = r.dpi_stage_enabled[2] = 1; });
+  working().Edit([](ProfileRecord& r) { r.dpi_value[5] = 99; });  // an edit not yet applied
   PowerFrom(Connection::k4k);
   uint8_t report[64] = {0x04, 0x59, 0x10, 3, 0};
   uintptr_t w;
   intptr_t l;
   PackStatus(report, w, l);
   posted_.clear();
-  page_->OnDeviceMessage(kMsgInput4k, w, LPARAM(l));
+  device_->OnMessage(kMsgInput4k, w, LPARAM(l));
   RunUntilIdle();
-  EXPECT_EQ(page_->WorkingRecordCopy()->dpi_stage_index, 2);
-  EXPECT_EQ(page_->LastAppliedCopy().dpi_stage_index, 2);
-  EXPECT_NE(page_->LastAppliedCopy().dpi_value[5], 99) << "the unsent edit stays pending";
+  EXPECT_EQ(working().Copy()->dpi_stage_index, 2);
+  EXPECT_EQ(worker().LastAppliedCopy().dpi_stage_index, 2);
+  EXPECT_NE(worker().LastAppliedCopy().dpi_value[5], 99) << "the unsent edit stays pending";
   ASSERT_EQ(posted_.size(), 1u);
   EXPECT_EQ(posted_[0].msg, kMsgShowDpi);
-  EXPECT_EQ(posted_[0].lParam, page_->WorkingRecordCopy()->dpi_value[2]);
+  EXPECT_EQ(posted_[0].lParam, working().Copy()->dpi_value[2]);
   EXPECT_TRUE(view_.selected.count("ms_1_option_dpi_step_3"));
   ProfileStore reread;
   reread.Load();
@@ -170,40 +171,40 @@ TEST_F(PageTest, StatusReportsUpdateTheRecordTheFlagsAndTheDisplay) {
   for (uint8_t bad : {uint8_t(0), uint8_t(9), uint8_t(0xFF)}) {
     report[3] = bad;
     PackStatus(report, w, l);
-    page_->OnDeviceMessage(kMsgInput4k, w, LPARAM(l));
+    device_->OnMessage(kMsgInput4k, w, LPARAM(l));
   }
   report[2] = 0x20, report[3] = 0x80;  // high-speed nibble 8: past the seven options
   PackStatus(report, w, l);
-  page_->OnDeviceMessage(kMsgInput4k, w, LPARAM(l));
+  device_->OnMessage(kMsgInput4k, w, LPARAM(l));
   RunUntilIdle();
-  EXPECT_EQ(page_->WorkingRecordCopy()->dpi_stage_index, 2);
-  EXPECT_EQ(page_->WorkingRecordCopy()->polling_rate_hs_index, NewProfileRecord(u"x")->polling_rate_hs_index);
+  EXPECT_EQ(working().Copy()->dpi_stage_index, 2);
+  EXPECT_EQ(working().Copy()->polling_rate_hs_index, NewProfileRecord(u"x")->polling_rate_hs_index);
   EXPECT_EQ(posted_.size(), 1u);
 
   // Silence for six seconds: the receiver is taken as asleep.
   AdvanceClock(6000);
-  EXPECT_EQ(page_->flags().rx4k_active, 0);
+  EXPECT_EQ(monitor().flags().rx4k_active, 0);
   EXPECT_FALSE(view_.Visible("ms_1_wireless_4k"));
   EXPECT_TRUE(view_.Visible("ms_1_sleep_label"));
 }
 
-TEST_F(PageTest, ArrivalsAndRemovalsFlipTheFlags) {
+TEST_F(DeviceTest, ArrivalsAndRemovalsFlipTheFlags) {
   Start({});
-  EXPECT_EQ(page_->flags().any_connected, 0);
-  EXPECT_EQ(page_->flags().mouse_silent, 1);
+  EXPECT_EQ(monitor().flags().any_connected, 0);
+  EXPECT_EQ(monitor().flags().mouse_silent, 1);
   posted_.clear();
 
   mouse_.Plug(Connection::k8k);
   Settle();
   AdvanceClock(1000);
-  EXPECT_EQ(page_->flags().rx8k_state, kPresent);
-  EXPECT_EQ(page_->flags().any_connected, 1);
+  EXPECT_EQ(monitor().flags().rx8k_state, kPresent);
+  EXPECT_EQ(monitor().flags().any_connected, 1);
   ASSERT_EQ(posted_.size(), 1u);
   EXPECT_EQ(posted_[0].msg, kMsgConnectionChanged);
 
   // A second arrival of a present receiver is ignored, wait included.
   const int64_t before = ClockNowMs();
-  page_->OnDeviceMessage(kMsgDevice8k, 1, 1);
+  device_->OnMessage(kMsgDevice8k, 1, 1);
   EXPECT_EQ(ClockNowMs(), before);
   EXPECT_EQ(posted_.size(), 1u);
 
@@ -211,43 +212,43 @@ TEST_F(PageTest, ArrivalsAndRemovalsFlipTheFlags) {
   mouse_.Plug(Connection::kCable);
   Settle();
   AdvanceClock(1000);
-  EXPECT_EQ(page_->flags().wired_state, kPresent);
+  EXPECT_EQ(monitor().flags().wired_state, kPresent);
   EXPECT_EQ(posted_.size(), 1u);
   EXPECT_TRUE(view_.Visible("ms_1_wired"));
 
   mouse_.Unplug(Connection::kCable);
   Settle();
-  EXPECT_EQ(page_->flags().wired_state, kRemoved);
+  EXPECT_EQ(monitor().flags().wired_state, kRemoved);
   EXPECT_FALSE(view_.Visible("ms_1_wired"));
   mouse_.Unplug(Connection::k8k);
   Settle();
-  EXPECT_EQ(page_->flags().rx8k_state, kRemoved);
-  EXPECT_EQ(page_->flags().any_connected, 0);
+  EXPECT_EQ(monitor().flags().rx8k_state, kRemoved);
+  EXPECT_EQ(monitor().flags().any_connected, 0);
   ASSERT_EQ(posted_.size(), 2u);
 }
 
-TEST_F(PageTest, UnpluggingDuringAFullWriteRecoversOnTheNextApply) {
+TEST_F(DeviceTest, UnpluggingDuringAFullWriteRecoversOnTheNextApply) {
   Start({Connection::k8k});
   PowerFrom(Connection::k8k);
-  page_->EditWorkingRecord([](ProfileRecord& r) {
+  working().Edit([](ProfileRecord& r) {
     BindMacro(r, 0, 60);
     BindMacro(r, 1, 60);
   });
-  page_->RequestApply();
+  PostMessageW(window_, kMsgSettingsChanged, 0, 0);
   AdvanceClock(2500);  // in the middle of the frames
   mouse_.Unplug(Connection::k8k);
   for (int i = 0; i < 400 && applies_done_ == 0; ++i) AdvanceClock(50);
   ASSERT_EQ(applies_done_, 1) << "the apply ends even though the mouse went away";
-  EXPECT_EQ(page_->full_write_pending(), 1) << "what did not arrive is written again";
+  EXPECT_EQ(worker().full_write_pending(), 1) << "what did not arrive is written again";
 
   mouse_.Plug(Connection::k8k);
   Settle();
   AdvanceClock(1000);
   PowerFrom(Connection::k8k);
   ASSERT_TRUE(Apply());
-  ExpectMouseHolds(mouse_.State(), *page_->WorkingRecordCopy());
+  ExpectMouseHolds(mouse_.State(), *working().Copy());
   EXPECT_EQ(mouse_.State().Macros().size(), 2u);
-  EXPECT_EQ(page_->full_write_pending(), 0);
+  EXPECT_EQ(worker().full_write_pending(), 0);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "app/small_dialogs.h"
+#include "dialogs/small_dialogs.h"
 
 #include <QGuiApplication>
 #include <QScreen>

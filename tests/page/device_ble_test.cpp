@@ -1,14 +1,14 @@
-// The mouse over Bluetooth LE: the page and its BlueZ transport against python3-dbusmock's
-// BlueZ on a private system bus, with the simulated mouse behind the GATT objects. Virtual
-// time drives the page; the bus runs in real time, so the test pumps the window's queue until
-// what the bus thread posted has arrived.
+// The mouse over Bluetooth LE: the connection monitor and its BlueZ transport against
+// python3-dbusmock's BlueZ on a private system bus, with the simulated mouse behind the GATT
+// objects. Virtual time drives the device half; the bus runs in real time, so the test pumps
+// the window's queue until what the bus thread posted has arrived.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
 #include "ble_rig.h"
-#include "page_test_util.h"
+#include "device_test_util.h"
 
 namespace brevak {
 namespace {
@@ -16,21 +16,21 @@ namespace {
 using sim::Connection;
 using test::BleRig;
 
-class PageBleTest : public test::PageTest {
+class BleDeviceTest : public test::DeviceTest {
  protected:
   void SetUp() override {
-    PageTest::SetUp();
+    DeviceTest::SetUp();
     rig_ = std::make_unique<BleRig>(mouse_);
     ASSERT_TRUE(rig_->ready()) << "dbus-daemon and python3-dbusmock's bluez5 could not be started";
     // What hid_enumerate would see: the mouse's HID interface while it is linked.
-    page_->SetBlePresenceCheck([this] { return mouse_.IsPlugged(Connection::kBle); });
-    page_->SetBleTransport(std::make_unique<BleTransport>(window_, kMsgBleDevice, kMsgBleValue));
+    monitor().SetBlePresenceCheck([this] { return mouse_.IsPlugged(Connection::kBle); });
+    monitor().SetBleTransport(std::make_unique<BleTransport>(window_, kMsgBleDevice, kMsgBleValue));
   }
   void TearDown() override {
-    EXPECT_EQ(view_.foreign_calls, 0) << "the page touched its controls off the window thread";
-    page_->ShutDown();  // the transport's thread ends before the bus goes
+    EXPECT_EQ(view_.foreign_calls, 0) << "the device half touched the controls off the window thread";
+    device_->ShutDown();  // the transport's thread ends before the bus goes
     rig_.reset();
-    PageTest::TearDown();
+    DeviceTest::TearDown();
   }
 
   // Handles the window's messages until `done` holds; the bus answers in real time.
@@ -45,12 +45,12 @@ class PageBleTest : public test::PageTest {
     return false;
   }
   bool WaitConnected(int32_t connected) {
-    return PumpUntil([&] { return page_->flags().ble_connected == connected; });
+    return PumpUntil([&] { return monitor().flags().ble_connected == connected; });
   }
   // Everything the mock announced before this (the rig's calls return after its signals)
-  // has been handled by the transport and then by the page.
+  // has been handled by the transport and then by the connection monitor.
   bool Sync() {
-    const bool settled = page_->ble()->Settle();
+    const bool settled = monitor().ble()->Settle();
     RunUntilIdle();
     return settled;
   }
@@ -65,24 +65,24 @@ class PageBleTest : public test::PageTest {
     EXPECT_FALSE(mouse.empty());
     EXPECT_TRUE(WaitConnected(1));
     AdvanceClock(kBleNotifyMs);
-    EXPECT_TRUE(page_->ble()->registration_held());
+    EXPECT_TRUE(monitor().ble()->registration_held());
     return mouse;
   }
 
   std::unique_ptr<BleRig> rig_;
 };
 
-TEST_F(PageBleTest, ConnectionTakesOverAndRegistersNotificationsAfterTwoSeconds) {
+TEST_F(BleDeviceTest, ConnectionTakesOverAndRegistersNotificationsAfterTwoSeconds) {
   Start({Connection::k8k});
   PowerFrom(Connection::k8k);
-  ASSERT_EQ(page_->flags().rx8k_active, 1);
+  ASSERT_EQ(monitor().flags().rx8k_active, 1);
   EXPECT_FALSE(view_.Visible("ms_1_BLE"));
   posted_.clear();
 
   const std::string mouse = rig_->AddMouse(true);
   ASSERT_FALSE(mouse.empty());
   ASSERT_TRUE(WaitConnected(1));
-  const TransportFlags& f = page_->flags();
+  const TransportFlags& f = monitor().flags();
   EXPECT_EQ(f.mouse_silent, 0);
   EXPECT_FALSE(view_.Visible("ms_1_sleep_label"));
   EXPECT_TRUE(view_.Visible("ms_1_BLE"));
@@ -93,15 +93,15 @@ TEST_F(PageBleTest, ConnectionTakesOverAndRegistersNotificationsAfterTwoSeconds)
   EXPECT_EQ(Posted(kMsgConnectionChanged), 1);
   EXPECT_FALSE(view_.Visible("ms_1_check_prate")) << "no polling rate over Bluetooth";
   EXPECT_FALSE(view_.Visible("ms_1_check_key_debounce"));
-  EXPECT_EQ(page_->ble()->device_count(), 1u) << "the device list is filled on connection";
+  EXPECT_EQ(monitor().ble()->device_count(), 1u) << "the device list is filled on connection";
 
   const std::string notify = BleRig::NotifyChar(BleRig::MouseService(mouse));
   AdvanceClock(kBleNotifyMs - 1);
   EXPECT_EQ(rig_->Notifying(notify), false);
-  EXPECT_FALSE(page_->ble()->registration_held());
+  EXPECT_FALSE(monitor().ble()->registration_held());
   AdvanceClock(1);
   EXPECT_EQ(rig_->Notifying(notify), true) << "StartNotify 2000 ms after the connection";
-  EXPECT_TRUE(page_->ble()->registration_held());
+  EXPECT_TRUE(monitor().ble()->registration_held());
 
   // Announced again (BlueZ repeats the connected state): the path does not run twice.
   ASSERT_TRUE(rig_->SetConnected(mouse, true));
@@ -109,19 +109,19 @@ TEST_F(PageBleTest, ConnectionTakesOverAndRegistersNotificationsAfterTwoSeconds)
   EXPECT_EQ(Posted(kMsgConnectionChanged), 1);
 }
 
-TEST_F(PageBleTest, MouseConnectedAtStartUpIsTakenAtOnce) {
+TEST_F(BleDeviceTest, MouseConnectedAtStartUpIsTakenAtOnce) {
   const std::string mouse = rig_->AddMouse(true);
   ASSERT_FALSE(mouse.empty());
   Start({});
-  EXPECT_EQ(page_->flags().ble_connected, 1);
+  EXPECT_EQ(monitor().flags().ble_connected, 1);
   EXPECT_TRUE(view_.Visible("ms_1_BLE"));
   AdvanceClock(kBleNotifyMs);
   EXPECT_EQ(rig_->Notifying(BleRig::NotifyChar(BleRig::MouseService(mouse))), true);
 }
 
-TEST_F(PageBleTest, ApplyOverBluetoothAloneReachesTheMouseFromTheFirstFrame) {
+TEST_F(BleDeviceTest, ApplyOverBluetoothAloneReachesTheMouseFromTheFirstFrame) {
   Start({});
-  page_->EditWorkingRecord([](ProfileRecord& r) {
+  working().Edit([](ProfileRecord& r) {
     r.dpi_value[1] = 48;
     r.light_effect = 2;
     r.polling_rate_index = 2;
@@ -131,10 +131,10 @@ TEST_F(PageBleTest, ApplyOverBluetoothAloneReachesTheMouseFromTheFirstFrame) {
   ASSERT_TRUE(WaitConnected(1));
 
   // Within the first two seconds, before any registration: the full write arrives.
-  page_->RequestApply();
+  PostMessageW(window_, kMsgSettingsChanged, 0, 0);
   RunUntilIdle();
   EXPECT_EQ(mouse_.State().full_writes, 1);
-  EXPECT_FALSE(page_->ble()->registration_held());
+  EXPECT_FALSE(monitor().ble()->registration_held());
   for (int ms = 0; ms < 600'000 && applies_done_ == 0; ms += 500) AdvanceClock(500);
   ASSERT_EQ(applies_done_, 1);
 
@@ -142,20 +142,20 @@ TEST_F(PageBleTest, ApplyOverBluetoothAloneReachesTheMouseFromTheFirstFrame) {
   EXPECT_EQ(m.connections[size_t(Connection::kBle)].rejected, 0) << m.last_rejection;
   EXPECT_GT(m.connections[size_t(Connection::kBle)].accepted, 0);
   EXPECT_EQ(FrameCount("polling"), 0) << "the polling report never goes over Bluetooth";
-  test::ExpectMouseHolds(m, *page_->WorkingRecordCopy(), false);
+  test::ExpectMouseHolds(m, *working().Copy(), false);
   ASSERT_EQ(m.Macros().size(), 1u);
   EXPECT_TRUE(m.Macros()[0].complete);
-  EXPECT_EQ(page_->full_write_pending(), 0);
+  EXPECT_EQ(worker().full_write_pending(), 0);
 
   // Only what changed goes next time, and the polling rate is not kept pending for Bluetooth.
   const int accepted = m.connections[size_t(Connection::kBle)].accepted;
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 5; });
+  working().Edit([](ProfileRecord& r) { r.light_effect = 5; });
   ASSERT_TRUE(Apply());
   EXPECT_EQ(mouse_.State().connections[size_t(Connection::kBle)].accepted, accepted + 1);
   EXPECT_EQ(FrameCount("polling"), 0);
 }
 
-TEST_F(PageBleTest, NotificationsReachTheStatusHandlingOnTheWindowThread) {
+TEST_F(BleDeviceTest, NotificationsReachTheStatusHandlingOnTheWindowThread) {
   Start({});
   ConnectMouse();
 
@@ -167,29 +167,29 @@ TEST_F(PageBleTest, NotificationsReachTheStatusHandlingOnTheWindowThread) {
   posted_.clear();
   ASSERT_TRUE(rig_->Notify({0x59, 0x10, 3, 0}));
   ASSERT_TRUE(PumpUntil([&] { return Posted(kMsgShowDpi) == 1; }));
-  EXPECT_EQ(page_->WorkingRecordCopy()->dpi_stage_index, 2);
-  EXPECT_EQ(page_->LastAppliedCopy().dpi_stage_index, 2) << "the mouse's change is not written back";
+  EXPECT_EQ(working().Copy()->dpi_stage_index, 2);
+  EXPECT_EQ(worker().LastAppliedCopy().dpi_stage_index, 2) << "the mouse's change is not written back";
   EXPECT_TRUE(view_.selected.count("ms_1_option_dpi_step_3"));
-  EXPECT_EQ(posted_.back().lParam, page_->WorkingRecordCopy()->dpi_value[2]);
+  EXPECT_EQ(posted_.back().lParam, working().Copy()->dpi_value[2]);
 
   // Over Bluetooth only the standard polling nibble is taken.
   ASSERT_TRUE(rig_->Notify({0x59, 0x20, 0x53, 0}));
   ASSERT_TRUE(Sync());
-  EXPECT_EQ(page_->WorkingRecordCopy()->polling_rate_index, 2);
-  EXPECT_EQ(page_->WorkingRecordCopy()->polling_rate_hs_index, NewProfileRecord(u"x")->polling_rate_hs_index);
+  EXPECT_EQ(working().Copy()->polling_rate_index, 2);
+  EXPECT_EQ(working().Copy()->polling_rate_hs_index, NewProfileRecord(u"x")->polling_rate_hs_index);
 
   // Empty, short and unmarked values change nothing.
-  const ProfileRecord before = *page_->WorkingRecordCopy();
+  const ProfileRecord before = *working().Copy();
   ASSERT_TRUE(rig_->Notify({}));
   ASSERT_TRUE(rig_->Notify({0x59}));
   ASSERT_TRUE(rig_->Notify({0x59, 0x10, 5}));
   ASSERT_TRUE(rig_->Notify({0x58, 0x10, 5, 0}));
   ASSERT_TRUE(Sync());
-  EXPECT_EQ(page_->WorkingRecordCopy()->dpi_stage_index, before.dpi_stage_index);
+  EXPECT_EQ(working().Copy()->dpi_stage_index, before.dpi_stage_index);
   EXPECT_EQ(Posted(kMsgShowDpi), 1);
 }
 
-TEST_F(PageBleTest, DisconnectionAndRemovalHandOverToReceiverAndCable) {
+TEST_F(BleDeviceTest, DisconnectionAndRemovalHandOverToReceiverAndCable) {
   Start({Connection::k4k});
   const std::string mouse = ConnectMouse();
   const std::string notify = BleRig::NotifyChar(BleRig::MouseService(mouse));
@@ -199,17 +199,17 @@ TEST_F(PageBleTest, DisconnectionAndRemovalHandOverToReceiverAndCable) {
   ASSERT_TRUE(WaitConnected(0));
   EXPECT_FALSE(view_.Visible("ms_1_BLE"));
   EXPECT_TRUE(view_.Visible("ms_1_sleep_label")) << "nothing answers now";
-  EXPECT_FALSE(page_->ble()->registration_held());
-  EXPECT_EQ(page_->flags().any_connected, 1) << "the 4K receiver is still plugged in";
+  EXPECT_FALSE(monitor().ble()->registration_held());
+  EXPECT_EQ(monitor().flags().any_connected, 1) << "the 4K receiver is still plugged in";
   EXPECT_EQ(Posted(kMsgConnectionChanged), 0);
-  EXPECT_EQ(page_->ble()->device_count(), 0u);
+  EXPECT_EQ(monitor().ble()->device_count(), 0u);
   AdvanceClock(3 * kBleNotifyMs);
   EXPECT_EQ(rig_->Notifying(notify), false) << "timer 535 was stopped";
 
   // The receiver takes over once the mouse answers through it.
   const int on_ble = Accepted(Connection::kBle);
   PowerFrom(Connection::k4k);
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 7; });
+  working().Edit([](ProfileRecord& r) { r.light_effect = 7; });
   ASSERT_TRUE(Apply());
   EXPECT_EQ(Accepted(Connection::kBle), on_ble);
   EXPECT_GT(Accepted(Connection::k4k), 0);
@@ -223,18 +223,18 @@ TEST_F(PageBleTest, DisconnectionAndRemovalHandOverToReceiverAndCable) {
   ASSERT_TRUE(rig_->Remove(mouse));
   mouse_.Unplug(Connection::kBle);
   ASSERT_TRUE(WaitConnected(0));
-  EXPECT_FALSE(page_->ble()->registration_held());
+  EXPECT_FALSE(monitor().ble()->registration_held());
   mouse_.Plug(Connection::kCable);
   Settle();
   AdvanceClock(kArrivalSettleMs);
-  ASSERT_EQ(page_->flags().wired_state, kPresent);
+  ASSERT_EQ(monitor().flags().wired_state, kPresent);
   const int on_cable = Accepted(Connection::kCable);
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 8; });
+  working().Edit([](ProfileRecord& r) { r.light_effect = 8; });
   ASSERT_TRUE(Apply());
   EXPECT_GT(Accepted(Connection::kCable), on_cable);
 }
 
-TEST_F(PageBleTest, UnpairingWhileLinkedEndsTheNotifySession) {
+TEST_F(BleDeviceTest, UnpairingWhileLinkedEndsTheNotifySession) {
   Start({});
   const std::string mouse = ConnectMouse();
   const std::string notify = BleRig::NotifyChar(BleRig::MouseService(mouse));
@@ -242,28 +242,28 @@ TEST_F(PageBleTest, UnpairingWhileLinkedEndsTheNotifySession) {
   ASSERT_TRUE(rig_->SetPaired(mouse, false));
   ASSERT_TRUE(WaitConnected(0));
   EXPECT_EQ(rig_->Notifying(notify), false) << "StopNotify on the disconnection path";
-  EXPECT_FALSE(page_->ble()->registration_held());
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 9; });
-  page_->RequestApply();
+  EXPECT_FALSE(monitor().ble()->registration_held());
+  working().Edit([](ProfileRecord& r) { r.light_effect = 9; });
+  PostMessageW(window_, kMsgSettingsChanged, 0, 0);
   RunUntilIdle();
   EXPECT_EQ(applies_done_, 0);
 }
 
-TEST_F(PageBleTest, RemovalOfTheMouseRunsTheDisconnectionPathEvenWhenNotConnected) {
+TEST_F(BleDeviceTest, RemovalOfTheMouseRunsTheDisconnectionPathEvenWhenNotConnected) {
   Start({});
   const std::string mouse = rig_->AddDevice("C0:FF:EE:00:00:02", test::kMouseModalias, true, false);
   ASSERT_FALSE(mouse.empty());
   ASSERT_TRUE(Sync());
-  EXPECT_EQ(page_->flags().ble_connected, 0) << "paired but not connected is no arrival";
+  EXPECT_EQ(monitor().flags().ble_connected, 0) << "paired but not connected is no arrival";
   posted_.clear();
   view_.visible["ms_1_BLE"] = true;
   ASSERT_TRUE(rig_->Remove(mouse));
   ASSERT_TRUE(PumpUntil([&] { return !view_.Visible("ms_1_BLE"); }));
   EXPECT_EQ(Posted(kMsgConnectionChanged), 1);
-  EXPECT_EQ(page_->flags().any_connected, 0);
+  EXPECT_EQ(monitor().flags().any_connected, 0);
 }
 
-TEST_F(PageBleTest, StrangersAndServicesOutsideTheMouseAreNeverWritten) {
+TEST_F(BleDeviceTest, StrangersAndServicesOutsideTheMouseAreNeverWritten) {
   Start({});
   // Another device with the same service, a device with the mouse's ids in the Bluetooth id
   // space, an unpaired mouse, and odd objects: none of them is the mouse.
@@ -276,24 +276,24 @@ TEST_F(PageBleTest, StrangersAndServicesOutsideTheMouseAreNeverWritten) {
   }
   ASSERT_TRUE(rig_->AddOddObjects(rig_->adapter() + "/dev_AA_00_00_00_00_04"));
   ASSERT_TRUE(Sync());
-  EXPECT_EQ(page_->flags().ble_connected, 0);
+  EXPECT_EQ(monitor().flags().ble_connected, 0);
 
   // The mouse, whose service lies outside its path (it names the mouse as its device).
   const std::string mouse = rig_->AddDevice("C0:FF:EE:00:00:01", test::kMouseModalias, true, true);
   const std::string outside = rig_->adapter() + "/service0030";
   ASSERT_TRUE(rig_->AddGatt(mouse, outside));
   ASSERT_TRUE(WaitConnected(1));
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 3; });
+  working().Edit([](ProfileRecord& r) { r.light_effect = 3; });
   ASSERT_TRUE(Apply());
   AdvanceClock(kBleNotifyMs);
-  EXPECT_FALSE(page_->ble()->registration_held());
+  EXPECT_FALSE(monitor().ble()->registration_held());
   for (const std::string& service :
        {BleRig::MouseService(stranger), BleRig::MouseService(bt_ids), BleRig::MouseService(unpaired), outside}) {
     EXPECT_EQ(rig_->WriteCount(BleRig::WriteChar(service)), 0u) << service;
     EXPECT_EQ(rig_->Notifying(BleRig::NotifyChar(service)), false) << service;
   }
   EXPECT_EQ(Accepted(Connection::kBle), 0);
-  EXPECT_EQ(page_->full_write_pending(), 1) << "nothing arrived, so everything stays pending";
+  EXPECT_EQ(worker().full_write_pending(), 1) << "nothing arrived, so everything stays pending";
 
   // Its own service appears under it: the pending groups reach the mouse, the others stay
   // untouched.
@@ -305,28 +305,28 @@ TEST_F(PageBleTest, StrangersAndServicesOutsideTheMouseAreNeverWritten) {
   EXPECT_EQ(rig_->WriteCount(BleRig::WriteChar(outside)), 0u);
   EXPECT_EQ(rig_->WriteCount(BleRig::WriteChar(BleRig::MouseService(stranger))), 0u);
   AdvanceClock(kBleNotifyMs);
-  EXPECT_TRUE(page_->ble()->registration_held()) << "the retry registers once the service is there";
+  EXPECT_TRUE(monitor().ble()->registration_held()) << "the retry registers once the service is there";
 }
 
-TEST_F(PageBleTest, MoreConnectedDevicesThanTheListHoldsNeverCrowdOutTheMouse) {
+TEST_F(BleDeviceTest, MoreConnectedDevicesThanTheListHoldsNeverCrowdOutTheMouse) {
   Start({});
   ASSERT_TRUE(rig_->AddStrangers(uint32_t(kBleDeviceListMax)));
   const std::string mouse = rig_->AddMouse(true, "FF:00:00:00:00:01");  // listed last by path
   ASSERT_TRUE(WaitConnected(1));
-  EXPECT_EQ(page_->ble()->device_count(), kBleDeviceListMax);
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 6; });
+  EXPECT_EQ(monitor().ble()->device_count(), kBleDeviceListMax);
+  working().Edit([](ProfileRecord& r) { r.light_effect = 6; });
   ASSERT_TRUE(Apply());
   EXPECT_EQ(mouse_.State().light_effect, 6);
   EXPECT_EQ(rig_->WriteCount(BleRig::WriteChar(BleRig::MouseService(mouse))), uint32_t(Accepted(Connection::kBle)));
 }
 
-TEST_F(PageBleTest, BluezOrTheBusGoingAwayDisconnectsAndBluezReturningReconnects) {
+TEST_F(BleDeviceTest, BluezOrTheBusGoingAwayDisconnectsAndBluezReturningReconnects) {
   Start({});
   ConnectMouse();
 
   rig_->StopBluez();
   ASSERT_TRUE(WaitConnected(0));
-  EXPECT_FALSE(page_->ble()->registration_held());
+  EXPECT_FALSE(monitor().ble()->registration_held());
 
   ASSERT_TRUE(rig_->StartBluez());
   const std::string mouse = rig_->AddMouse(true);
@@ -336,8 +336,8 @@ TEST_F(PageBleTest, BluezOrTheBusGoingAwayDisconnectsAndBluezReturningReconnects
 
   rig_->KillBus();
   ASSERT_TRUE(WaitConnected(0));
-  page_->EditWorkingRecord([](ProfileRecord& r) { r.light_effect = 4; });
-  page_->RequestApply();
+  working().Edit([](ProfileRecord& r) { r.light_effect = 4; });
+  PostMessageW(window_, kMsgSettingsChanged, 0, 0);
   RunUntilIdle();
   EXPECT_EQ(applies_done_, 0) << "nothing to apply to";
 }

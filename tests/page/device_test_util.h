@@ -1,7 +1,8 @@
 #pragma once
-// The mouse page against the simulated mouse on the virtual clock: a fresh data folder, a main
-// window on the test thread that routes device messages and timers to the page as the real
-// main window does, and a view that records what the page did to its controls.
+// The page's device half (working record, connection monitor, apply worker) against the
+// simulated mouse on the virtual clock: a fresh data folder, a main window on the test thread
+// that routes device messages and timers as the page does, and a view that records what the
+// device half did to the page's controls.
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "page/ms_1_page.h"
+#include "page/device_half.h"
 #include "page/page_messages.h"
 #include "platform/clock.h"
 #include "platform/loop.h"
@@ -89,7 +90,7 @@ inline void BindMacro(ProfileRecord& r, int button, int steps) {
   }
 }
 
-class PageTest : public DataFolderTest {
+class DeviceTest : public DataFolderTest {
  protected:
   void SetUp() override {
     DataFolderTest::SetUp();
@@ -98,38 +99,42 @@ class PageTest : public DataFolderTest {
     window_ = CreateMessageWindow([this](HWND, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
       if (msg >= kMsgInput1k && msg <= kMsgPageLast) {
         if (msg == kMsgApplyIndicator && w == 0) ++applies_done_;
-        page_->OnDeviceMessage(msg, w, l);
+        device_->OnMessage(msg, w, l);
       } else if (msg == WM_TIMER) {
-        page_->OnDeviceTimer(w);
+        device_->OnTimer(w);
       } else if (msg == kMsgConnectionChanged || msg == kMsgShowDpi) {
         posted_.push_back({msg, l});
       }
       return 0;
     });
     profiles_ = std::make_unique<ProfileStore>();
-    macros_ = std::make_unique<MacroStore>();
-    page_ = std::make_unique<CMS_1_Page>(*profiles_, *macros_);
-    page_->SetMainWindow(window_);
-    page_->SetView(&view_);
-    page_->SetBlePresenceCheck([] { return false; });
+    device_ = std::make_unique<DeviceHalf>(*profiles_);
+    device_->monitor.SetBlePresenceCheck([] { return false; });
   }
   void TearDown() override {
-    page_->ShutDown();
+    device_->ShutDown();
     RunUntilIdle();
-    page_.reset();
+    device_.reset();
     DestroyWindow(window_);
     sim::UninstallInProcessSim();
     UseRealClock();
     DataFolderTest::TearDown();
   }
 
-  // Plugs `connections`, binds the page and loads the stores, as the program starts.
+  // Plugs `connections`, binds the device half and loads the store, as the page starts.
   void Start(std::initializer_list<sim::Connection> connections) {
     for (auto c : connections) mouse_.Plug(c);
-    page_->BindControls();
-    page_->StartUp();
+    device_->Bind(window_, &view_);
+    {
+      auto lock = profiles_->Lock();
+      profiles_->Load();
+    }
+    device_->Start();
     Settle();
   }
+  WorkingProfile& working() { return device_->working; }
+  ConnectionMonitor& monitor() { return device_->monitor; }
+  ApplyWorker& worker() { return device_->worker; }
   void Settle() {
     RunUntilIdle();
     AdvanceClock(20);  // the readers' pause between reads
@@ -139,11 +144,11 @@ class PageTest : public DataFolderTest {
     mouse_.SendPowerStatus(c);
     Settle();
   }
-  // Requests an apply and runs virtual time until it has finished; false when none ran
-  // within ten virtual minutes.
+  // Requests an apply as the page does (1561 to the window) and runs virtual time until it has
+  // finished; false when none ran within ten virtual minutes.
   bool Apply() {
     const int before = applies_done_;
-    page_->RequestApply();
+    PostMessageW(window_, kMsgSettingsChanged, 0, 0);
     for (int ms = 0; ms < 600'000 && applies_done_ == before; ms += 500) AdvanceClock(500);
     return applies_done_ > before;
   }
@@ -162,8 +167,7 @@ class PageTest : public DataFolderTest {
   RecordingView view_;
   HWND window_ = nullptr;
   std::unique_ptr<ProfileStore> profiles_;
-  std::unique_ptr<MacroStore> macros_;
-  std::unique_ptr<CMS_1_Page> page_;
+  std::unique_ptr<DeviceHalf> device_;
   std::vector<Posted> posted_;
   int applies_done_ = 0;
 };

@@ -1,0 +1,394 @@
+#include "page/connection_monitor.h"
+
+#include <cstring>
+#include <string>
+
+#include "model/device_values.h"
+#include "page/page_messages.h"
+#include "platform/text.h"
+
+namespace brevak {
+
+namespace {
+
+constexpr char kSleepLabel[] = "ms_1_sleep_label";
+constexpr char kPowerLabel[] = "ms_1_label_power";
+constexpr char kPowerProgress[] = "ms_1_progress_power";
+
+// The never-opened / present / removed flag of a cable or receiver connection.
+std::atomic<int32_t>& StateOf(TransportFlags& f, Transport t) { return f.*FlagFieldsOf(t).state; }
+// The answering flag of a receiver.
+std::atomic<int32_t>& AnsweringOf(TransportFlags& f, Transport receiver) { return f.*FlagFieldsOf(receiver).answering; }
+
+// The receivers, in the order their answering flags are cleared together.
+constexpr Transport kReceivers[] = {Transport::kReceiver1k, Transport::kReceiver4k, Transport::kReceiver8k};
+
+}  // namespace
+
+ConnectionMonitor::ConnectionMonitor(WorkingProfile& working, ApplyWorker& worker)
+    : working_(working), worker_(worker), ble_present_(BluetoothHidPresent) {
+  flags_.mouse_silent = 1;
+}
+
+ConnectionMonitor::~ConnectionMonitor() { Release(); }
+
+void ConnectionMonitor::Show(std::string_view control, bool visible) {
+  if (view_) view_->SetVisible(control, visible);
+}
+
+void ConnectionMonitor::Bind() {
+  for (size_t i = 0; i < kDriverBuilds.size(); ++i) builds_[i] = BindDriverBuild(kDriverBuilds[i]);
+  for (const ConnectionRow& row : kConnections) Open(row);
+  flags_.ble_connected = ble_present_ && ble_present_() ? 1 : 0;
+  if (ble_) ble_->Start();
+  flags_.any_connected = AnyPresent(flags_) ? 1 : 0;
+  PostMessageW(window_, kMsgConnectionChanged, 0, 0);
+}
+
+// Opens one connection at start-up. A build that is not bound leaves its connection closed.
+void ConnectionMonitor::Open(const ConnectionRow& row) {
+  const DriverBuildInfo& info = kDriverBuilds[RowIndex(row)];
+  BoundBuild& b = builds_[RowIndex(row)];
+  int opened = 0;
+  if (b.bound()) {
+    b.Set_VIDPID(info.vendor_id, info.product_id);
+    if (info.device_version && b.Set_Device_Version) b.Set_Device_Version(info.device_version);
+    b.Open_DevMonitor(window_, row.input_msg, row.device_msg);
+    const int feature = b.Open_FeatureDevice();
+    // The high-rate receivers answer through their report interface.
+    opened = info.device_version ? (b.Open_ReportDevice ? b.Open_ReportDevice() : 0) : feature;
+  }
+  StateOf(flags_, row.transport) = opened ? kPresent : kNeverOpened;
+  if (row.transport == Transport::kCable) {
+    flags_.mouse_silent = opened ? 0 : 1;
+    Show(kSleepLabel, !opened);
+    if (opened) {
+      if (view_) view_->SetResourceText(kPowerLabel, "charging_text");
+      SetTimer(window_, kTimerChargeAnimation, kChargeAnimationMs, nullptr);
+    }
+  }
+  if (opened && row.watchdog_timer) SetTimer(window_, row.watchdog_timer, kWatchdogMs, nullptr);
+  Show(row.indicator, opened != 0);
+}
+
+void ConnectionMonitor::AnnounceBluetooth() {
+  if (flags_.ble_connected) OnBleConnection();
+  else OnBleDisconnection();
+}
+
+void ConnectionMonitor::Release() {
+  // The worker has ended, so no write is in flight.
+  if (ble_) ble_->Stop();
+  for (BoundBuild& b : builds_) ReleaseDriverBuild(b);
+}
+
+bool ConnectionMonitor::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (const ConnectionRow* row = RowOfMessage(msg)) {
+    if (msg == row->device_msg) {
+      if (wParam == 1) OnArrival(*row);
+      else if (wParam == 0) OnRemoval(*row);
+      return true;
+    }
+    if (!row->input_by_address) {
+      if (auto report = DecodePackedStatus(wParam, lParam)) OnStatus(row, *report);
+      return true;
+    }
+    // The build posts the address of the whole report; it stays readable (see zentrix).
+    if (wParam == 0) return true;
+    uint8_t report[64];
+    std::memcpy(report, reinterpret_cast<const void*>(wParam), sizeof report);
+    if (auto decoded = DecodeStatusReport(report)) OnStatus(row, *decoded);
+    return true;
+  }
+  switch (msg) {
+    case kMsgBleDevice:
+      // An arrival while connected is a second announcement of the same mouse.
+      if (wParam == 1 && !flags_.ble_connected) OnBleConnection();
+      else if (wParam == 0) OnBleDisconnection();
+      return true;
+    case kMsgBleValue: {
+      uint8_t bytes[4];
+      OnBleNotification(UnpackBleValue(wParam, lParam, bytes));
+      return true;
+    }
+    default: return false;
+  }
+}
+
+bool ConnectionMonitor::OnTimer(UINT_PTR id) {
+  if (const ConnectionRow* row = RowOfTimer(id)) {
+    if (id == row->arrival_timer) FinishArrival(*row);
+    else OnWatchdog(*row);
+    return true;
+  }
+  switch (id) {
+    case kTimerBleNotify:
+      // Periodic until a registration is held: the services may not be resolved yet.
+      if (ble_ && !ble_->registration_held()) ble_->RegisterNotifications();
+      return true;
+    case kTimerChargeAnimation:
+      if (view_) view_->SetProgress(kPowerProgress, charge_animation_);
+      charge_animation_ += 2;
+      if (charge_animation_ > 100) charge_animation_ = 0;
+      return true;
+    default: return false;
+  }
+}
+
+void ConnectionMonitor::RefreshTransportPanel() {
+  if (lighting_panels_) lighting_panels_();
+  if (!view_) return;
+  view_->SetCheck("ms_1_check_light", false);
+  view_->SetVisible("ms_1_ver_light", false);
+  const bool hid = flags_.wired_state == kPresent || flags_.rx1k_active || flags_.rx4k_active || flags_.rx8k_active;
+  if (hid) {
+    view_->SetCheck("ms_1_check_prate", false);
+    view_->SetVisible("ms_1_check_prate", true);
+    view_->SetVisible("ms_1_check_key_debounce", true);
+    view_->SetVisible("ms_1_ver_prate", false);
+    view_->SetVisible("ms_1_ver_prate_hs", false);
+  } else if (flags_.ble_connected) {
+    // Polling rate and key debounce are not offered over Bluetooth.
+    view_->SetCheck("ms_1_check_prate", false);
+    view_->SetVisible("ms_1_check_prate", false);
+    view_->SetVisible("ms_1_ver_prate", false);
+    view_->SetVisible("ms_1_ver_prate_hs", false);
+    view_->SetCheck("ms_1_check_key_debounce", false);
+    view_->SetVisible("ms_1_check_key_debounce", false);
+    view_->SetVisible("ms_1_hor_key_debounce", false);
+  }
+}
+
+void ConnectionMonitor::StartChargeAnimation() {
+  if (view_) view_->SetResourceText(kPowerLabel, "charging_text");
+  SetTimer(window_, kTimerChargeAnimation, kChargeAnimationMs, nullptr);
+}
+
+void ConnectionMonitor::ConnectionChanged(bool any) {
+  flags_.any_connected = any ? 1 : 0;
+  PostMessageW(window_, kMsgConnectionChanged, 0, 0);
+}
+
+void ConnectionMonitor::ShowAsleepIfSilent() {
+  if (!AnyAnswering(flags_)) Show(kSleepLabel, true);
+}
+
+void ConnectionMonitor::OnArrival(const ConnectionRow& row) {
+  const size_t i = RowIndex(row);
+  // A duplicate arrival is ignored, wait included.
+  if (StateOf(flags_, row.transport) == kPresent || arrival_pending_[i]) return;
+  arrival_pending_[i] = true;
+  SetTimer(window_, row.arrival_timer, kArrivalSettleMs, nullptr);
+}
+
+void ConnectionMonitor::FinishArrival(const ConnectionRow& row) {
+  const size_t i = RowIndex(row);
+  KillTimer(window_, row.arrival_timer);
+  if (!arrival_pending_[i]) return;
+  arrival_pending_[i] = false;
+  StateOf(flags_, row.transport) = kPresent;
+  BoundBuild& b = builds_[i];
+  if (row.transport == Transport::kCable) {
+    if (b.bound()) b.Open_FeatureDevice();
+    flags_.mouse_silent = 0;
+    Show(kSleepLabel, false);
+    Show(row.indicator, true);
+    RefreshTransportPanel();
+    charge_animation_ = 0;
+    StartChargeAnimation();
+  } else {
+    Show(row.indicator, true);
+    RefreshTransportPanel();
+    if (b.bound()) {
+      b.Open_FeatureDevice();
+      if (b.Open_ReportDevice) b.Open_ReportDevice();
+    }
+    SetTimer(window_, row.watchdog_timer, kWatchdogMs, nullptr);
+  }
+  if (!AnyPresent(flags_, row.transport)) ConnectionChanged(true);
+}
+
+void ConnectionMonitor::OnRemoval(const ConnectionRow& row) {
+  const size_t i = RowIndex(row);
+  if (arrival_pending_[i]) {  // gone again before it settled
+    arrival_pending_[i] = false;
+    KillTimer(window_, row.arrival_timer);
+  }
+  std::atomic<int32_t>& state = StateOf(flags_, row.transport);
+  if (state == kRemoved) return;
+  state = kRemoved;
+  BoundBuild& b = builds_[i];
+  if (row.transport == Transport::kCable) {
+    if (b.bound()) b.Close_FeatureDevice();
+    flags_.mouse_silent = 1;
+    Show(kSleepLabel, true);
+    Show(row.indicator, false);
+    RefreshTransportPanel();
+    if (view_) view_->SetText(kPowerLabel, u"");
+    KillTimer(window_, kTimerChargeAnimation);
+  } else {
+    std::atomic<int32_t>& answering = AnsweringOf(flags_, row.transport);
+    if (answering) {
+      answering = 0;
+      Show(row.indicator, false);
+      RefreshTransportPanel();
+      ShowAsleepIfSilent();
+    }
+    if (b.bound()) {
+      b.Close_FeatureDevice();
+      if (b.Close_ReportDevice) b.Close_ReportDevice();
+    }
+    RefreshTransportPanel();
+    KillTimer(window_, row.watchdog_timer);
+  }
+  if (!AnyPresent(flags_, row.transport)) ConnectionChanged(false);
+}
+
+void ConnectionMonitor::OnBleConnection() {
+  flags_.ble_connected = 1;
+  SetTimer(window_, kTimerBleNotify, kBleNotifyMs, nullptr);
+  flags_.mouse_silent = 0;
+  Show(kSleepLabel, false);
+  Show(kBleIndicator, true);
+  // Bluetooth takes over: frames go there until a receiver answers or the cable arrives again.
+  for (Transport t : {Transport::kReceiver1k, Transport::kReceiver8k, Transport::kReceiver4k}) ClearAnswering(t);
+  flags_.wired_state = kRemoved;
+  RefreshTransportPanel();
+  // The link takes the mouse's identity and lists the connected devices now, not only when the
+  // notifications are registered, so an apply in the first two seconds reaches the mouse.
+  if (ble_) ble_->OnConnected();
+  if (!AnyAnswering(flags_, Transport::kBle)) ConnectionChanged(true);
+}
+
+void ConnectionMonitor::OnBleDisconnection() {
+  flags_.ble_connected = 0;
+  KillTimer(window_, kTimerBleNotify);
+  // The charge animation belongs to the cable while it is present (start-up runs this path
+  // with the cable plugged in): only Bluetooth's own charging display stops here.
+  if (flags_.wired_state != kPresent) KillTimer(window_, kTimerChargeAnimation);
+  if (ble_) ble_->OnDisconnected();
+  Show(kBleIndicator, false);
+  ShowAsleepIfSilent();
+  if (!AnyPresent(flags_)) ConnectionChanged(false);
+}
+
+void ConnectionMonitor::OnBleNotification(std::span<const uint8_t> value) {
+  if (auto report = DecodeBleStatus(value)) OnStatus(nullptr, *report);
+}
+
+void ConnectionMonitor::OnWatchdog(const ConnectionRow& receiver) {
+  KillTimer(window_, receiver.watchdog_timer);
+  Show(receiver.indicator, false);
+  AnsweringOf(flags_, receiver.transport) = 0;
+  RefreshTransportPanel();
+  ShowAsleepIfSilent();
+}
+
+void ConnectionMonitor::OnStatus(const ConnectionRow* row, const StatusReport& s) {
+  const StatusPath path = row ? row->status_path : StatusPath::kBle;
+  switch (s.type) {
+    case kStatusDpiStage: {
+      if (s.value < 1 || s.value > kDpiStages) return;
+      const int stage = s.value - 1;
+      int32_t dpi = 0;
+      const bool known = worker_.KeepMouseChange([&](ProfileRecord& r) {
+        r.dpi_stage_index = stage;
+        dpi = r.dpi_value[stage];
+      });
+      if (!known) return;
+      if (view_) view_->SelectOption("ms_1_option_dpi_step_" + std::to_string(s.value));
+      PostMessageW(window_, kMsgShowDpi, 0, LPARAM(dpi));
+      return;
+    }
+    case kStatusPollingRate: {
+      // A nibble outside the option list is not stored: it would index past the options.
+      const int standard = s.value & 0x0F, high_speed = s.value >> 4;
+      const bool take_standard = path == StatusPath::kCable1k || path == StatusPath::kBle;
+      const bool take_hs = path != StatusPath::kBle;
+      const bool standard_ok = take_standard && standard >= 1 && standard <= kPollingOptions;
+      const bool hs_ok = take_hs && high_speed >= 1 && high_speed <= kPollingHsOptions;
+      if (!standard_ok && !hs_ok) return;
+      worker_.KeepMouseChange([&](ProfileRecord& r) {
+        if (standard_ok) r.polling_rate_index = standard - 1;
+        if (hs_ok) r.polling_rate_hs_index = high_speed - 1;
+      });
+      if (view_ && standard_ok) view_->SelectOption("ms_1_btn_prate_" + std::to_string(standard));
+      if (view_ && hs_ok) view_->SelectOption("ms_1_btn_prate_hs_" + std::to_string(high_speed));
+      return;
+    }
+    case kStatusPower: OnPowerStatus(row, s.value, s.value2); return;
+    case kStatusWriteAck: ack_ = s.value == 0 ? 1 : 0; return;
+    case kStatusLightEffect: {
+      if (path == StatusPath::k8k) return;
+      const int effect = (s.value >> 4) & 0x0F;
+      worker_.KeepMouseChange([&](ProfileRecord& r) { r.light_effect = effect; });
+      if (view_) view_->SelectItem("ms_1_combo_light", effect);
+      if (lighting_panels_) lighting_panels_();
+      return;
+    }
+    case kStatus80:
+      if (path == StatusPath::k8k || s.value < 1 || s.value > 5) return;
+      worker_.KeepMouseChange([](ProfileRecord&) {});
+      return;
+    default: return;  // 0x60 and unknown types: nothing
+  }
+}
+
+void ConnectionMonitor::MarkAnswering(Transport receiver) {
+  std::atomic<int32_t>& answering = AnsweringOf(flags_, receiver);
+  if (!answering) {
+    answering = 1;
+    Show(RowOf(receiver)->indicator, true);
+  }
+  flags_.mouse_silent = 0;
+  Show(kSleepLabel, false);
+}
+
+void ConnectionMonitor::ClearAnswering(Transport receiver) {
+  AnsweringOf(flags_, receiver) = 0;
+  Show(RowOf(receiver)->indicator, false);
+}
+
+void ConnectionMonitor::ShowBatteryLevel(int percent) {
+  if (!view_) return;
+  view_->SetProgress(kPowerProgress, percent);
+  view_->SetText(kPowerLabel, Utf8ToUtf16(std::to_string(percent) + "%"));
+}
+
+void ConnectionMonitor::OnPowerStatus(const ConnectionRow* row, uint8_t v, uint8_t w) {
+  const bool ble = row == nullptr;
+  const Transport receiver = ble ? Transport::kNone : row->power_receiver;
+  if (!ble) SetTimer(window_, RowOf(receiver)->watchdog_timer, kWatchdogMs, nullptr);
+  const bool cable = flags_.wired_state == kPresent;
+  if (v == kPowerChargeComplete) {
+    KillTimer(window_, kTimerChargeAnimation);
+    ShowBatteryLevel(100);
+    if (ble) return;
+    if (cable) {
+      if (row->status_path == StatusPath::kCable1k) {
+        for (Transport t : kReceivers) ClearAnswering(t);
+      } else {
+        ClearAnswering(receiver);
+      }
+    } else {
+      MarkAnswering(receiver);
+    }
+  } else if (v == kPowerCharging) {
+    StartChargeAnimation();
+    if (ble) return;
+    if (cable) ClearAnswering(receiver);
+    else MarkAnswering(receiver);
+  } else {
+    KillTimer(window_, kTimerChargeAnimation);
+    if (ble) {
+      flags_.mouse_silent = 0;
+      Show(kSleepLabel, false);
+      if (w <= 100) ShowBatteryLevel(w);
+      return;
+    }
+    MarkAnswering(receiver);
+    if (w >= 1 && w <= 100) ShowBatteryLevel(w);
+  }
+}
+
+}  // namespace brevak
