@@ -88,15 +88,18 @@ DWORD ApplyWorker::ThreadProc(ApplyWorker* worker) {
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (msg.message != kMsgApplyThread) continue;
-    const ApplyReport report = ApplyAllowed(worker->flags_) ? worker->ApplySequence() : ApplyReport{};
+    ApplyReport report;
+    const bool busy_shown = ApplyAllowed(worker->flags_) && worker->ApplySequence(report);
+    // The owner hears of the end before the window does, so whoever sees the indicator go
+    // has the report already.
     if (worker->listener_) worker->listener_(report);
+    if (busy_shown) PostMessageW(worker->window_, kMsgApplyIndicator, 0, 0);
   }
   return 0;
 }
 
-ApplyReport ApplyWorker::ApplySequence() {
-  ApplyReport report;
-  if (flags_.mouse_silent == 1) return report;
+bool ApplyWorker::ApplySequence(ApplyReport& report) {
+  if (flags_.mouse_silent == 1) return false;
   SetWatchdogs(window_, false);
   PostMessageW(window_, kMsgApplyIndicator, 1, 0);
 
@@ -107,10 +110,7 @@ ApplyReport ApplyWorker::ApplySequence() {
   {
     auto lock = working_.Lock();
     ProfileRecord* working = working_.Locked();
-    if (!working) {
-      PostMessageW(window_, kMsgApplyIndicator, 0, 0);
-      return report;
-    }
+    if (!working) return true;
     // Taken, not just read: a profile switch during this apply asks for the next full write.
     full = full_write_pending_.exchange(0) != 0;
     CopyProfile(*snapshot, *working);
@@ -159,8 +159,7 @@ ApplyReport ApplyWorker::ApplySequence() {
   }
   report.pending = failed;
   report.full_write_pending = full_write_pending_ != 0;
-  PostMessageW(window_, kMsgApplyIndicator, 0, 0);
-  return report;
+  return true;
 }
 
 }  // namespace brevak

@@ -70,7 +70,8 @@ class ApplyWorker {
 
  private:
   static DWORD ThreadProc(ApplyWorker* worker);
-  ApplyReport ApplySequence();
+  // Fills `report`; true when the busy indicator was shown (and is to be hidden).
+  bool ApplySequence(ApplyReport& report);
 
   WorkingProfile& working_;
   const TransportFlags& flags_;

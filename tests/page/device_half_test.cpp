@@ -2,6 +2,9 @@
 // the virtual clock: what is sent when, over which connection, and what the mouse's reports do.
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <vector>
+
 #include "device_test_util.h"
 #include "platform/text.h"
 #include "protocol/frames.h"
@@ -130,6 +133,51 @@ TEST_F(DeviceTest, UndeliveredGroupsStayPendingUntilTheMouseTakesThem) {
   EXPECT_EQ(FrameCount("lighting"), lighting + 11) << "resent once the mouse answers";
   ASSERT_TRUE(Apply());
   EXPECT_EQ(FrameCount("lighting"), lighting + 11) << "and not again";
+}
+
+// What a client without windows waits on: the end of every request, run or dropped, with the
+// groups that did not reach the mouse.
+TEST_F(DeviceTest, TheWorkerReportsEachApplyAndWhatStayedPending) {
+  std::mutex lock;
+  std::vector<ApplyReport> reports;
+  worker().SetListener([&](const ApplyReport& r) {
+    std::lock_guard<std::mutex> hold(lock);
+    reports.push_back(r);
+  });
+  auto last = [&] {
+    std::lock_guard<std::mutex> hold(lock);
+    return reports.empty() ? ApplyReport{} : reports.back();
+  };
+  auto count = [&] {
+    std::lock_guard<std::mutex> hold(lock);
+    return reports.size();
+  };
+  Start({Connection::k1k});
+  PostMessageW(window_, kMsgSettingsChanged, 0, 0);
+  AdvanceClock(500);
+  ASSERT_EQ(count(), 1u);
+  EXPECT_FALSE(last().ran) << "the receiver has not answered yet: the request is dropped";
+
+  PowerFrom(Connection::k1k);
+  ASSERT_TRUE(Apply());
+  ASSERT_EQ(count(), 2u);
+  EXPECT_TRUE(last().ran && last().full_write && last().saved);
+  EXPECT_FALSE(last().pending.Any());
+
+  mouse_.DropAnswers(1000);  // never acknowledged
+  working().Edit([](ProfileRecord& r) { r.light_effect = 6; });
+  ASSERT_TRUE(Apply());
+  ChangeGroups lighting;
+  lighting.lighting = true;
+  EXPECT_EQ(last().sent, lighting);
+  EXPECT_EQ(last().pending, lighting);
+  EXPECT_FALSE(last().full_write_pending);
+
+  mouse_.DropAnswers(0);
+  ASSERT_TRUE(Apply());
+  EXPECT_EQ(last().sent, lighting) << "the pending group goes again";
+  EXPECT_FALSE(last().pending.Any());
+  EXPECT_EQ(count(), 4u);
 }
 
 TEST_F(DeviceTest, StatusReportsUpdateTheRecordTheFlagsAndTheDisplay) {
