@@ -1,5 +1,6 @@
 // The program's entry point: one instance per user, resources from "res/" beside the program,
 // the main window centred at 800 x 572, and the message loop until the main window ends.
+#include <QGuiApplication>
 #include <QLocalServer>
 #include <QSocketNotifier>
 #include <QLocalSocket>
@@ -24,6 +25,9 @@
 using namespace brevak;
 
 namespace {
+
+// 1 is a second start, which the running instance answered.
+constexpr int kExitLockFailed = 2;
 
 // For the run script and the benchmark: say when the window is up, and save a picture of it.
 void ReportWhenShown(CMainWnd& wnd) {
@@ -75,6 +79,20 @@ void EndOnSignals(CMainWnd& wnd) {
   sigaction(SIGINT, &sa, nullptr);
 }
 
+// The lock could not be taken for another reason than a running instance: the user is told
+// why (on the terminal, and in a message box where there is a screen to show it on).
+int ReportLockFailure(const QString& reason) {
+  std::fprintf(stderr, "BREVAK: %s\n", reason.toLocal8Bit().constData());
+  const QString platform = QGuiApplication::platformName();
+  if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal")) {
+    CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + u"res/");
+    CResourceManager::GetInstance()->LoadResource("main.xml");
+    CResourceManager::GetInstance()->LoadLanguage("lan.xml");
+    CMsgWnd::ShowText(nullptr, "warning_title_text", Format(LanguageText(u"lock_failed_text"), CDuiString(reason).str()));
+  }
+  return kExitLockFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -89,10 +107,14 @@ int main(int argc, char** argv) {
   }
   CPaintManagerUI::SetInstance();
   auto instance = std::make_unique<SingleInstance>(u"BREVAK APEX");
-  if (!instance->IsFirst()) {
+  if (instance->state() == SingleInstance::State::kAnother) {
     fonts.join();
     instance->AskFirstToComeForward(kMsgBringToFront);
     return 1;
+  }
+  if (instance->state() == SingleInstance::State::kFailed) {
+    fonts.join();
+    return ReportLockFailure(instance->error());
   }
   std::u16string cmdline;
   for (int i = 1; i < argc; ++i) cmdline += (i > 1 ? u" " : u"") + Utf8ToUtf16(argv[i]);

@@ -15,6 +15,8 @@ namespace {
 constexpr UINT WM_DEVICECHANGE = 0x0219;
 constexpr UINT kMsgConsumed1 = 1292, kMsgConsumed2 = 5121;
 constexpr char kIconFile[] = "skin/brevak.svg";
+// Pages of "device_tab_switch".
+constexpr int kMousePage = 0, kNoDevicePage = 1;
 
 // Tells the window each time its native window is exposed on screen.
 class ExposeWatcher : public QObject {
@@ -89,20 +91,33 @@ void CMainWnd::OnClick(TNotifyUI& msg) {
   if (name == u"min_btn") {
     SendMessageW(WM_SYSCOMMAND, SC_MINIMIZE, 0);
   } else if (name == u"exit_btn") {
-    PutAway();  // the program keeps running; "exit" in the tray menu ends it
+    CloseByUser();
+  } else if (name == u"no_device_btn") {
+    ShowNoDeviceWarning();
   }
 }
 
+bool CMainWnd::HasTray() const { return CTrayIcon::IsTrayAvailable() && tray_.IsCreated(); }
+
+bool CMainWnd::OnScreen() const { return IsVisible() && !IsMinimized(); }
+
 void CMainWnd::PutAway() {
-  if (CTrayIcon::IsTrayAvailable() && tray_.IsCreated()) ShowWindow(false, true);
+  if (HasTray()) ShowWindow(false, true);
   else SendMessageW(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+}
+
+void CMainWnd::CloseByUser() {
+  // With a tray the program keeps running there and the tray menu's "exit" ends it; without
+  // one, closing is the only way the user has to end it.
+  if (HasTray()) ShowWindow(false, true);
+  else ::DestroyWindow(GetHWND());
 }
 
 LRESULT CMainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
   bHandled = TRUE;
   switch (msg) {
     case WM_DESTROY: PostQuitMessage(0); return 0;
-    case WM_CLOSE: PutAway(); return 0;  // the desktop's close (Alt+F4) hides, as the close button does
+    case WM_CLOSE: CloseByUser(); return 0;  // the desktop's close (Alt+F4), as the close button
     case WM_TIMER:
       bHandled = FALSE;  // timers are not reported as handled
       if (wParam == kTimerDpiIndicator) {
@@ -133,7 +148,7 @@ LRESULT CMainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BO
 
 void CMainWnd::OnConnectionChanged() {
   connected_ = page_.any_connected();
-  if (auto* tab = dynamic_cast<CTabLayoutUI*>(tab_)) tab->SelectItem(connected_ ? 0 : -1);
+  if (auto* tab = dynamic_cast<CTabLayoutUI*>(tab_)) tab->SelectItem(connected_ ? kMousePage : kNoDevicePage);
   if (!connected_) PutAway();
 }
 
@@ -148,7 +163,7 @@ void CMainWnd::BringToFront() {
 void CMainWnd::ShowNoDeviceWarning() {
   if (warning_open_) return;
   warning_open_ = true;
-  CMsgWnd::Show(GetHWND(), "warning_title_text", "no_device_text");
+  CMsgWnd::Show(OnScreen() ? GetHWND() : nullptr, "warning_title_text", "no_device_text");
   warning_open_ = false;
 }
 
@@ -185,7 +200,11 @@ void CMainWnd::ShowDpiIndicator(WPARAM form, LPARAM value) {
   }
   auto* indicator = new CDPIMsg(std::move(text));
   indicator->SetSelfDelete(true);
-  dpi_ = indicator->Create(GetHWND(), "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
+  // Seen while playing: a window of its own, not the main window's, so that minimising or
+  // hiding the main window leaves it up, and one the window manager leaves alone, so that it
+  // stays above a full-screen game.
+  dpi_ = indicator->Create(nullptr, "DPIWnd", WS_POPUP | WS_VISIBLE,
+                           WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_NOACTIVATE);
 }
 
 void CMainWnd::CloseDpiIndicator() {

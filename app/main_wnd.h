@@ -54,6 +54,13 @@ class CMainWnd : public WindowImplBase {
   void CloseDpiIndicator();
   // Hides to the tray when there is one; otherwise minimises, so the window stays reachable.
   void PutAway();
+  // The close button and the desktop's close request: to the tray where there is one, else the
+  // program ends.
+  void CloseByUser();
+  bool HasTray() const;
+  // Whether the window is on screen (neither hidden nor minimised): dialogs are owned by it then,
+  // and stand alone otherwise, where the user can see them.
+  bool OnScreen() const;
 
   ProfileStore& profiles_;
   CMS_1_Page page_;

@@ -1,36 +1,73 @@
 #include "app/single_instance.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QFile>
 #include <QLocalSocket>
-#include <QStandardPaths>
+#include <cerrno>
+#include <cstring>
 
 namespace brevak {
 
 namespace {
-QString RuntimeFolder() {
-  QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (dir.isEmpty() || !QDir(dir).exists()) dir = QDir::tempPath();
-  return dir;
+
+// Makes the per-user folder (mode 0700), or checks that the one there is the user's own and
+// closed to others: another user could otherwise hold or replace our lock.
+QString UsableFolder(const QString& dir, uid_t uid) {
+  const QByteArray path = QFile::encodeName(dir);
+  if (mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+    return QStringLiteral("cannot create %1: %2").arg(dir, QString::fromLocal8Bit(strerror(errno)));
+  }
+  struct stat st {};
+  if (lstat(path.constData(), &st) != 0) {
+    return QStringLiteral("cannot read %1: %2").arg(dir, QString::fromLocal8Bit(strerror(errno)));
+  }
+  if (!S_ISDIR(st.st_mode) || st.st_uid != uid || (st.st_mode & 077) != 0) {
+    return QStringLiteral("%1 is not a private folder of this user").arg(dir);
+  }
+  return {};
 }
+
 }  // namespace
 
+QString SingleInstance::LockFolder(const QString& runtime_dir, uid_t uid, const QString& temp) {
+  if (!runtime_dir.isEmpty()) return runtime_dir;
+  return temp + QStringLiteral("/brevak-") + QString::number(uid);
+}
+
 SingleInstance::SingleInstance(std::u16string_view name) {
-  QString base = RuntimeFolder() + QLatin1Char('/') +
-                 QString::fromUtf16(name.data(), qsizetype(name.size()));
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  const uid_t uid = getuid();
+  const QString folder = LockFolder(runtime, uid, QDir::tempPath());
+  if (runtime.isEmpty()) {
+    error_ = UsableFolder(folder, uid);
+    if (!error_.isEmpty()) return;
+  }
+  const QString base = folder + QLatin1Char('/') + QString::fromUtf16(name.data(), qsizetype(name.size()));
   lock_path_ = base + QStringLiteral(".lock");
   socket_path_ = base + QStringLiteral(".socket");
   lock_ = std::make_unique<QLockFile>(lock_path_);
   lock_->setStaleLockTime(0);  // a crashed instance's lock is taken over (its pid is gone)
-  first_ = lock_->tryLock(0);
+  if (lock_->tryLock(0)) {
+    state_ = State::kFirst;
+  } else if (lock_->error() == QLockFile::LockFailedError) {
+    state_ = State::kAnother;
+  } else {
+    error_ = QStringLiteral("cannot create the lock %1 (%2)")
+                 .arg(lock_path_, lock_->error() == QLockFile::PermissionError ? QStringLiteral("permission denied")
+                                                                               : QStringLiteral("unknown error"));
+  }
 }
 
 SingleInstance::~SingleInstance() {
   server_.reset();
-  if (first_) lock_->unlock();
+  if (state_ == State::kFirst) lock_->unlock();
 }
 
 void SingleInstance::ListenForOthers(HWND window, UINT message) {
-  if (!first_) return;
+  if (state_ != State::kFirst) return;
   QLocalServer::removeServer(socket_path_);  // left over from a crashed instance
   server_ = std::make_unique<QLocalServer>();
   server_->setSocketOptions(QLocalServer::UserAccessOption);

@@ -2,8 +2,11 @@
 // One running instance per user: a lock file in the user's runtime folder, and a local socket
 // over which a second start asks the first to come forward.
 
+#include <sys/types.h>
+
 #include <QLocalServer>
 #include <QLockFile>
+#include <QString>
 #include <memory>
 #include <string>
 
@@ -13,11 +16,25 @@ namespace brevak {
 
 class SingleInstance {
  public:
-  // Takes the lock named `name`; IsFirst tells whether this process got it. The folder is
-  // $XDG_RUNTIME_DIR (or the system's temporary folder).
+  enum class State {
+    kFirst,    // this process holds the lock
+    kAnother,  // another instance holds it
+    kFailed,   // the lock could not be taken for another reason (see error())
+  };
+
+  // Takes the lock named `name` in LockFolder.
   explicit SingleInstance(std::u16string_view name);
   ~SingleInstance();
-  bool IsFirst() const { return first_; }
+  State state() const { return state_; }
+  bool IsFirst() const { return state_ == State::kFirst; }
+  // Why the lock could not be taken, for the user.
+  const QString& error() const { return error_; }
+
+  // Where the lock lives: $XDG_RUNTIME_DIR (`runtime_dir`) when set, otherwise a folder of the
+  // user's own ("brevak-<uid>") in the system's temporary folder `temp`, so that users never
+  // share one lock.
+  static QString LockFolder(const QString& runtime_dir, uid_t uid, const QString& temp);
+
   // The first instance: each connection of a later start becomes `message` to `window`.
   void ListenForOthers(HWND window, UINT message);
   // A later start: reaches the first and asks; false when it could not be reached.
@@ -27,7 +44,8 @@ class SingleInstance {
   QString lock_path_, socket_path_;
   std::unique_ptr<QLockFile> lock_;
   std::unique_ptr<QLocalServer> server_;
-  bool first_ = false;
+  State state_ = State::kFailed;
+  QString error_;
 };
 
 }  // namespace brevak

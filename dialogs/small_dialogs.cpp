@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWidget>
 #include <cwctype>
 
 namespace brevak {
@@ -92,6 +93,8 @@ void CDPIMsg::InitWindow() {
 void CDPIMsg::SetText(std::u16string text) {
   text_ = std::move(text);
   if (label_) label_->SetText(text_);
+  // A full-screen window may have come up since it was shown: it goes on top again.
+  if (QWidget* w = GetWidget()) w->raise();
 }
 
 std::u16string DpiIndicatorText(WPARAM form, LPARAM dpi_div_50) {
@@ -103,7 +106,11 @@ std::u16string DpiIndicatorText(WPARAM form, LPARAM dpi_div_50) {
 
 void CMsgWnd::InitWindow() {
   if (CControlUI* title = m_pm.FindControl("warning_title")) title->SetResourceText(title_);
-  if (CControlUI* text = m_pm.FindControl("warning")) text->SetResourceText(message_);
+  if (CControlUI* text = m_pm.FindControl("warning")) {
+    if (text_.empty()) text->SetResourceText(message_);
+    else text->SetText(text_);
+  }
+  if (CControlUI* cancel = m_pm.FindControl("btn_cancel")) cancel->SetVisible(kind_ == MsgKind::kConfirm);
 }
 
 void CMsgWnd::OnClick(TNotifyUI& msg) {
@@ -112,12 +119,22 @@ void CMsgWnd::OnClick(TNotifyUI& msg) {
   else if (name == u"btn_cancel") Close(0);
 }
 
-UINT CMsgWnd::Show(HWND owner, const CDuiString& title_key, const CDuiString& message_key) {
-  CMsgWnd box(title_key, message_key);
-  box.Create(owner, "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW, 0, 0, 800, 800);
-  if (!box.GetPaintManager().GetRoot()) return 0;  // no layout: a box without buttons would trap the user
-  box.CenterWindow();
-  return box.ShowModal();
+UINT CMsgWnd::Run(HWND owner) {
+  Create(owner, "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW, 0, 0, 800, 800);
+  if (!GetPaintManager().GetRoot()) return 0;  // no layout: a box without buttons would trap the user
+  CenterWindow();
+  return ShowModal();
+}
+
+UINT CMsgWnd::Show(HWND owner, const CDuiString& title_key, const CDuiString& message_key, MsgKind kind) {
+  CMsgWnd box(title_key, message_key, kind);
+  return box.Run(owner);
+}
+
+UINT CMsgWnd::ShowText(HWND owner, const CDuiString& title_key, std::u16string text, MsgKind kind) {
+  CMsgWnd box(title_key, "", kind);
+  box.SetMessageText(std::move(text));
+  return box.Run(owner);
 }
 
 }  // namespace brevak

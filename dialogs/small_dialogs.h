@@ -66,12 +66,24 @@ class CDPIMsg : public CSelfDeletingWnd {
   CControlUI* label_ = nullptr;
 };
 
+// A warning needs no choice: it has OK alone. A confirmation has OK and Cancel.
+enum class MsgKind { kWarning, kConfirm };
+
 class CMsgWnd : public CSelfDeletingWnd {
  public:
-  CMsgWnd(CDuiString title_key, CDuiString message_key)
-      : title_(std::move(title_key)), message_(std::move(message_key)) {}
-  // Shows the box modally over `owner`, centred; 1 for OK, 0 otherwise.
-  static UINT Show(HWND owner, const CDuiString& title_key, const CDuiString& message_key);
+  CMsgWnd(CDuiString title_key, CDuiString message_key, MsgKind kind = MsgKind::kWarning)
+      : title_(std::move(title_key)), message_(std::move(message_key)), kind_(kind) {}
+  // A message composed by the caller (a file's name and a reason, say), shown as it is in place
+  // of the message key.
+  void SetMessageText(std::u16string text) { text_ = std::move(text); }
+
+  // Shows the box modally over `owner` (centred on it; on the screen when null): 1 for OK, 0
+  // otherwise.
+  static UINT Show(HWND owner, const CDuiString& title_key, const CDuiString& message_key,
+                   MsgKind kind = MsgKind::kWarning);
+  static UINT ShowText(HWND owner, const CDuiString& title_key, std::u16string text,
+                       MsgKind kind = MsgKind::kWarning);
+  UINT Run(HWND owner);
 
  protected:
   const char16_t* GetWindowClassName() const override { return u"MsgWnd"; }
@@ -81,6 +93,8 @@ class CMsgWnd : public CSelfDeletingWnd {
 
  private:
   CDuiString title_, message_;
+  std::u16string text_;  // shown instead of the message key when set
+  MsgKind kind_;
 };
 
 // The text of the DPI indicator for a 1291 message.

@@ -18,6 +18,7 @@ void CMS_1_Page::Show(std::string_view control, bool visible) {
 
 void CMS_1_Page::BindControls() {
   LookUpControls();
+  modal_dialogs_.SetOwner(main_window_);
   device_.monitor.SetLightingPanels([this] { UpdateLightingPanels(); });
   device_.Bind(main_window_, view_);
 }

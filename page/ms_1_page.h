@@ -12,6 +12,7 @@
 
 #include "model/profile_record.h"
 #include "page/device_half.h"
+#include "page/page_dialogs.h"
 #include "page/page_view.h"
 #include "platform/winapi.h"
 #include "protocol/ble_transport.h"
@@ -38,6 +39,8 @@ class CMS_1_Page : public CNotifyPump {
   // (replacing any view set before).
   void SetPaintManager(CPaintManagerUI* pm);
   void SetHookTable(HookFunctionTable* hooks) { hooks_ = hooks; }
+  // Where the page asks the user (the program's modal dialogs unless replaced, as tests do).
+  void SetDialogs(PageDialogs* dialogs) { dialogs_ = dialogs; }
   // The Bluetooth link, created with the main window and kMsgBleDevice/kMsgBleValue.
   void SetBleTransport(std::unique_ptr<BleTransport> ble) { device_.monitor.SetBleTransport(std::move(ble)); }
   // The Bluetooth HID presence check (hidapi's enumeration unless a test replaces it).
@@ -100,6 +103,8 @@ class CMS_1_Page : public CNotifyPump {
   void PickColor(CControlUI* button, const std::function<COLORREF&(ProfileRecord&)>& field);
   void SwitchProfile(int index);
   void RefreshValueLabels(const ProfileRecord& r);
+  void OpenMouseSettings();
+  PageDialogs& dialogs() { return dialogs_ ? *dialogs_ : modal_dialogs_; }
 
   void Show(std::string_view control, bool visible);
 
@@ -111,6 +116,8 @@ class CMS_1_Page : public CNotifyPump {
   std::unique_ptr<PaintManagerView> pm_view_;
   std::unique_ptr<Controls> controls_;
   HookFunctionTable* hooks_ = nullptr;
+  ModalPageDialogs modal_dialogs_;
+  PageDialogs* dialogs_ = nullptr;
   int32_t list_guard_ = 1;
 
   DeviceHalf device_;

@@ -2,15 +2,17 @@
 // user's edits into changes of the working record and apply requests.
 #include <QPoint>
 #include <QProcess>
-#include <QWidget>
 #include <QStandardPaths>
-#include <cstring>
+#include <QStringList>
+#include <QWidget>
+#include <cstdlib>
 
 #include "dialogs/small_dialogs.h"
 #include "model/button_functions.h"
 #include "model/device_values.h"
 #include "page/ms_1_page.h"
 #include "page/page_messages.h"
+#include "page/mouse_settings.h"
 #include "page/page_controls.h"
 #include "page/paint_manager_view.h"
 
@@ -178,6 +180,7 @@ void CMS_1_Page::RefreshControls() {
     if ((v == 0 || v == 1) && c.sensor[p][size_t(v)]) c.sensor[p][size_t(v)]->Selected(true, false);
   }
   RefreshValueLabels(r);
+  if (c.movemode) c.movemode->SetCheck(r.move_mode != 0);
   for (int i = 0; i < kPageButtons; ++i) {
     if (!c.key[size_t(i)]) continue;
     const ButtonEntry& b = r.button[i];
@@ -204,19 +207,30 @@ void CMS_1_Page::SwitchProfile(int index) {
 void CMS_1_Page::PickColor(CControlUI* button, const std::function<COLORREF&(ProfileRecord&)>& field) {
   std::optional<ProfileRecord> copy = WorkingRecordCopy();
   if (!copy) return;
-  CDpiColorWnd dialog;
-  dialog.m_color = ToArgb(field(*copy));
   RECT pos = button->GetPos();
   QPoint origin;
   if (pm_ && pm_->GetHostWidget()) origin = pm_->GetHostWidget()->geometry().topLeft();
-  dialog.m_position = POINT{origin.x() + pos.left - 200, origin.y() + pos.bottom};
-  dialog.Create(main_window_, "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW, 0, 0, 800, 800);
-  if (!dialog.GetPaintManager().GetRoot()) return;  // no layout: nothing the user could confirm
-  if (dialog.ShowModal() != 1) return;
-  const DWORD chosen = dialog.m_color;
-  EditWorkingRecord([&](ProfileRecord& r) { field(r) = FromArgb(chosen); });
-  button->SetBkColor(chosen | kOpaque);
+  const std::optional<DWORD> chosen =
+      dialogs().PickColor(ToArgb(field(*copy)), POINT{origin.x() + pos.left - 200, origin.y() + pos.bottom});
+  if (!chosen) return;
+  EditWorkingRecord([&](ProfileRecord& r) { field(r) = FromArgb(*chosen); });
+  button->SetBkColor(*chosen | kOpaque);
   RequestApply();
+}
+
+// The desktop's own mouse settings; when none is installed the user is told so.
+void CMS_1_Page::OpenMouseSettings() {
+  const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+  auto tool = ChooseMouseSettings(desktop ? desktop : "", [](const char* program) {
+    return !QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty();
+  });
+  bool started = false;
+  if (tool) {
+    QStringList args;
+    for (const std::string& a : tool->args) args << QString::fromStdString(a);
+    started = QProcess::startDetached(QString::fromLatin1(tool->program), args);
+  }
+  if (!started) dialogs().Warn("no_mouse_settings_text");
 }
 
 void CMS_1_Page::OnClick(TNotifyUI& msg) {
@@ -231,15 +245,7 @@ void CMS_1_Page::OnClick(TNotifyUI& msg) {
     RefreshControls();
     RequestApply();
   } else if (s == c.mouse_attribute) {
-    // The desktop's own mouse settings, where one of the usual ones is installed.
-    for (const char* tool : {"gnome-control-center", "systemsettings", "xfce4-mouse-settings"}) {
-      if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) continue;
-      QStringList args;
-      if (std::strcmp(tool, "gnome-control-center") == 0) args << QStringLiteral("mouse");
-      if (std::strcmp(tool, "systemsettings") == 0) args << QStringLiteral("kcm_mouse");
-      QProcess::startDetached(QString::fromLatin1(tool), args);
-      break;
-    }
+    OpenMouseSettings();
   } else if (s == c.light_color) {
     PickColor(s, [](ProfileRecord& r) -> COLORREF& { return r.light_color; });
   } else if (int stage = IndexOf(c.dpi_color, s); stage >= 0) {
@@ -336,6 +342,8 @@ void CMS_1_Page::OnKillFocus(TNotifyUI& msg) {
 
 void CMS_1_Page::OnReturn(TNotifyUI& msg) { OnKillFocus(msg); }
 
+// Typed and pasted text alike keep their digits, and a number past the mouse's maximum becomes
+// the maximum (rather than being cut to its first digits).
 void CMS_1_Page::OnTextChanged(TNotifyUI& msg) {
   if (!controls_) return;
   int stage = IndexOf(controls_->dpi_edit, msg.pSender);
@@ -343,9 +351,14 @@ void CMS_1_Page::OnTextChanged(TNotifyUI& msg) {
   CEditUI* edit = controls_->dpi_edit[size_t(stage)];
   std::u16string text = edit->GetText().str();
   std::u16string digits;
+  long value = 0;
   for (char16_t ch : text) {
-    if (ch >= u'0' && ch <= u'9') digits += ch;
+    if (ch < u'0' || ch > u'9') continue;
+    digits += ch;
+    value = std::min(value * 10 + (ch - u'0'), long(kDpiMax) + 1);
   }
+  if (value > kDpiMax) digits = Format(u"%d", kDpiMax);
+  if (digits == text) return;
   edit->SetText(digits);
   edit->SetSel(long(digits.size()), long(digits.size()));
 }

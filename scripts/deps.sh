@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libqt6opengl6-dev libgl-dev fonts-dejavu-core libfontconfig-dev
   xvfb xauth libx11-dev libxi-dev libxtst-dev
+  openbox xdotool wmctrl x11-utils x11-apps
 )
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)

@@ -90,10 +90,11 @@ HWND CWindowWnd::Create(HWND parent, const CDuiString& name, DWORD style, DWORD 
   Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint;
   if (exStyle & WS_EX_TOOLWINDOW) flags |= Qt::Tool;
   if (exStyle & WS_EX_TOPMOST) flags |= Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
+  if (exStyle & WS_EX_NOACTIVATE) flags |= Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus;
   auto* host = new CHostWidget(this, owner, flags);
   widget_ = host;
   host->setWindowTitle(name.q());
-  if (exStyle & WS_EX_TOPMOST) host->setAttribute(Qt::WA_ShowWithoutActivating);
+  if (exStyle & (WS_EX_TOPMOST | WS_EX_NOACTIVATE)) host->setAttribute(Qt::WA_ShowWithoutActivating);
   hwnd_ = CreateMessageWindow([this](HWND h, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
     if (hwnd_ != h) return 0;  // being torn down by the destructor
     LRESULT r = HandleMessage(msg, wParam, lParam);
@@ -103,7 +104,10 @@ HWND CWindowWnd::Create(HWND parent, const CDuiString& name, DWORD style, DWORD 
   Registry()[hwnd_] = this;
   host->setGeometry(x, y, cx > 0 ? cx : 1, cy > 0 ? cy : 1);
   OnCreated();
-  if (hwnd_ && (style & WS_VISIBLE)) ShowWindow(true, !(exStyle & WS_EX_TOPMOST));
+  if (hwnd_ && (style & WS_VISIBLE)) {
+    ShowWindow(true, !(exStyle & (WS_EX_TOPMOST | WS_EX_NOACTIVATE)));
+    if (exStyle & WS_EX_TOPMOST) host->raise();
+  }
   return hwnd_;
 }
 

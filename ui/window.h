@@ -22,6 +22,9 @@ constexpr DWORD WS_SYSMENU = 0x00080000;
 constexpr DWORD WS_MINIMIZEBOX = 0x00020000;
 constexpr DWORD WS_EX_TOPMOST = 0x00000008;
 constexpr DWORD WS_EX_TOOLWINDOW = 0x00000080;
+// Takes no focus and is left to itself by the window manager (an override-redirect window on X):
+// nothing iconifies or covers it with its owner, a full-screen window included.
+constexpr DWORD WS_EX_NOACTIVATE = 0x08000000;
 constexpr UINT WM_SYSCOMMAND = 0x0112;
 constexpr WPARAM SC_MINIMIZE = 0xF020;
 constexpr WPARAM SC_RESTORE = 0xF120;

@@ -258,7 +258,8 @@ TEST_F(AppTest, NoMouseHidesToTheTrayOrStaysReachableAndWarnsOnce) {
     SCOPED_TRACE(tray ? "with a tray" : "without a tray");
     Start({}, tray);
     EXPECT_FALSE(wnd_->connected());
-    EXPECT_EQ(Find<CTabLayoutUI>("device_tab_switch")->GetCurSel(), -1);
+    EXPECT_EQ(Find<CTabLayoutUI>("device_tab_switch")->GetCurSel(), 1) << "the no-device page, not an empty body";
+    EXPECT_TRUE(Find("no_device_btn")->IsVisible());
     if (tray) {
       EXPECT_FALSE(wnd_->IsVisible());
     } else {

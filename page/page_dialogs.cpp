@@ -1,0 +1,33 @@
+#include "page/page_dialogs.h"
+
+#include "dialogs/small_dialogs.h"
+
+namespace brevak {
+
+namespace {
+constexpr char kTitleKey[] = "warning_title_text";
+}
+
+void ModalPageDialogs::Warn(std::string_view message_key) {
+  CMsgWnd::Show(owner_, kTitleKey, CDuiString(message_key), MsgKind::kWarning);
+}
+
+void ModalPageDialogs::WarnText(std::u16string text) {
+  CMsgWnd::ShowText(owner_, kTitleKey, std::move(text), MsgKind::kWarning);
+}
+
+bool ModalPageDialogs::Confirm(std::string_view message_key) {
+  return CMsgWnd::Show(owner_, kTitleKey, CDuiString(message_key), MsgKind::kConfirm) == 1;
+}
+
+std::optional<DWORD> ModalPageDialogs::PickColor(DWORD color, POINT at) {
+  CDpiColorWnd dialog;
+  dialog.m_color = color;
+  dialog.m_position = at;
+  dialog.Create(owner_, "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW, 0, 0, 800, 800);
+  if (!dialog.GetPaintManager().GetRoot()) return std::nullopt;  // no layout: nothing to confirm
+  if (dialog.ShowModal() != 1) return std::nullopt;
+  return dialog.m_color;
+}
+
+}  // namespace brevak

@@ -1,0 +1,39 @@
+#pragma once
+// What the page asks of the user, in one place: the program opens its modal windows (over the
+// main window), tests answer in script, so no page test runs a nested modal loop.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/winapi.h"
+
+namespace brevak {
+
+class PageDialogs {
+ public:
+  virtual ~PageDialogs() = default;
+  // A warning with one OK button; the text of a language key, or a text composed by the page.
+  virtual void Warn(std::string_view message_key) = 0;
+  virtual void WarnText(std::u16string text) = 0;
+  // A question with OK and Cancel; true for OK.
+  virtual bool Confirm(std::string_view message_key) = 0;
+  // The colour dialog with its top-left corner at `at` (screen), showing `color`
+  // (0xFFRRGGBB); the colour the user confirmed, or nothing.
+  virtual std::optional<DWORD> PickColor(DWORD color, POINT at) = 0;
+};
+
+// The program's: the small dialogs, modal over `owner`.
+class ModalPageDialogs : public PageDialogs {
+ public:
+  void SetOwner(HWND owner) { owner_ = owner; }
+  void Warn(std::string_view message_key) override;
+  void WarnText(std::u16string text) override;
+  bool Confirm(std::string_view message_key) override;
+  std::optional<DWORD> PickColor(DWORD color, POINT at) override;
+
+ private:
+  HWND owner_ = nullptr;
+};
+
+}  // namespace brevak

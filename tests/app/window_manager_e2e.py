@@ -1,0 +1,185 @@
+#!/usr/bin/python3
+"""The program under a real window manager (openbox on a private Xvfb, no system tray), against
+the simulated mouse program, driven as a user would with xdotool and wmctrl:
+
+- Alt+F4 ends the program with 0, and so does its own close button;
+- with the main window minimised, and with a full-screen window above it, a press of the mouse's
+  DPI button maps the DPI indicator (the X server's map state, not Qt's idea of it).
+
+Usage: window_manager_e2e.py BUILD_DIR
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
+from program_bench import BenchError, launch, start_sim, start_xvfb, stop  # noqa: E402
+
+MAIN_TITLE = "^BREVAK APEX$"
+INDICATOR_TITLE = "^DPIWnd$"
+
+
+class Desktop:
+    def __init__(self, build, tmp):
+        self.bin_dir = os.path.join(build, "bin")
+        self.tmp = tmp
+        self.started = []
+        xvfb, self.display = start_xvfb(tmp)
+        self.started.append(xvfb)
+        self.env_x = dict(os.environ, DISPLAY=self.display)
+        self.start_window_manager()
+        sim, self.sock = start_sim(self.bin_dir, tmp, "cable")
+        self.started.append(sim)
+
+    def start_window_manager(self):
+        wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env_x,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.started.append(wm)
+        # Openbox owns the screen once it holds the window manager selection of screen 0.
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            owner = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env_x,
+                                   capture_output=True, text=True).stdout
+            if "window id" in owner:
+                return
+            time.sleep(0.05)
+        raise AssertionError("openbox did not take the screen")
+
+    def xdotool(self, *args, check=True):
+        r = subprocess.run(["xdotool", *args], env=self.env_x, capture_output=True, text=True, timeout=20)
+        if check and r.returncode != 0:
+            raise AssertionError(f"xdotool {' '.join(args)}: {r.stderr.strip()}")
+        return r.stdout.strip()
+
+    def window(self, title, timeout=10):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            ids = self.xdotool("search", "--name", title, check=False).split()
+            if ids:
+                return ids[-1]
+            time.sleep(0.05)
+        raise AssertionError(f"no window named {title}")
+
+    def map_state(self, window):
+        out = subprocess.run(["xwininfo", "-id", window], env=self.env_x, capture_output=True, text=True).stdout
+        for line in out.splitlines():
+            if "Map State:" in line:
+                return line.split(":", 1)[1].strip()
+        return "gone"
+
+    def start_program(self, name):
+        data, runtime = os.path.join(self.tmp, name + "-data"), os.path.join(self.tmp, name + "-run")
+        os.mkdir(data)
+        os.mkdir(runtime, 0o700)
+        env = {k: v for k, v in self.env_x.items() if not k.startswith(("BREVAK_", "QT_QPA_PLATFORM"))}
+        env.update(ZENTRIX_SIM=self.sock, BREVAK_DATA_DIR=data, XDG_RUNTIME_DIR=runtime, BREVAK_REPORT_SHOWN="1",
+                   DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(self.tmp, "no-session-bus"),
+                   DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + os.path.join(self.tmp, "no-system-bus"))
+        log = open(os.path.join(self.tmp, name + ".log"), "w")
+        proc, _ = launch([os.path.join(self.bin_dir, "BREVAK")], env, stderr=log)
+        self.started.append(proc)
+        return proc, self.window(MAIN_TITLE)
+
+    def press_dpi(self):
+        subprocess.run([os.path.join(self.bin_dir, "brevak-mousesim"), "ctl", "--socket", self.sock, "press-dpi"],
+                       check=True, capture_output=True, timeout=10)
+
+    def close(self):
+        for proc in reversed(self.started):
+            stop(proc)
+
+
+def wait_exit(proc, timeout=20):
+    try:
+        return proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def wait_viewable(desktop, title, timeout=10):
+    deadline = time.monotonic() + timeout
+    state = "gone"
+    while time.monotonic() < deadline:
+        ids = desktop.xdotool("search", "--name", title, check=False).split()
+        states = [desktop.map_state(w) for w in ids]
+        if "IsViewable" in states:
+            return "IsViewable"
+        state = ", ".join(states) or "gone"
+        time.sleep(0.05)
+    return state
+
+
+def main():
+    build = os.path.abspath(sys.argv[1])
+    tmp = tempfile.mkdtemp(prefix="brevak-wm.")
+    desktop = None
+    try:
+        desktop = Desktop(build, tmp)
+
+        proc, main_window = desktop.start_program("altf4")
+        desktop.xdotool("windowactivate", "--sync", main_window)
+        desktop.xdotool("key", "--clearmodifiers", "alt+F4")
+        code = wait_exit(proc)
+        assert code == 0, f"Alt+F4 without a tray: the program {'is still running' if code is None else f'ended with {code}'}"
+        print("Alt+F4 without a tray: ended with 0")
+
+        proc, main_window = desktop.start_program("close")
+        geometry = desktop.xdotool("getwindowgeometry", "--shell", main_window)
+        g = dict(line.split("=", 1) for line in geometry.splitlines())
+        x, y, width = int(g["X"]), int(g["Y"]), int(g["WIDTH"])
+        desktop.xdotool("mousemove", "--sync", str(x + width - 23), str(y + 22), "click", "1")
+        code = wait_exit(proc)
+        assert code == 0, f"close button without a tray: {'still running' if code is None else f'ended with {code}'}"
+        print("close button without a tray: ended with 0")
+
+        proc, main_window = desktop.start_program("indicator")
+        desktop.press_dpi()
+        assert wait_viewable(desktop, INDICATOR_TITLE) == "IsViewable", "the DPI indicator did not come up"
+        # The user minimises the window while the indicator is up (a window manager iconifies a
+        # window's own dialogs with it), and presses the button again.
+        desktop.xdotool("windowminimize", "--sync", main_window)
+        time.sleep(0.3)
+        desktop.press_dpi()
+        time.sleep(0.3)
+        state = wait_viewable(desktop, INDICATOR_TITLE)
+        assert state == "IsViewable", f"main window minimised: the DPI indicator is {state}"
+        print("main window minimised: the DPI indicator is mapped")
+        time.sleep(2.5)  # it closes 2 s after the last change
+        assert wait_viewable(desktop, INDICATOR_TITLE, 0.5) != "IsViewable", "the indicator did not close"
+
+        game = subprocess.Popen(["xlogo", "-title", "fullscreen-game"], env=desktop.env_x,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        desktop.started.append(game)
+        game_window = desktop.window("^fullscreen-game$")
+        desktop.xdotool("windowactivate", "--sync", game_window)
+        subprocess.run(["wmctrl", "-i", "-r", game_window, "-b", "add,fullscreen"], env=desktop.env_x, check=True,
+                       timeout=10)
+        time.sleep(0.3)
+        state = subprocess.run(["xprop", "-id", game_window, "_NET_WM_STATE"], env=desktop.env_x,
+                               capture_output=True, text=True).stdout
+        assert "FULLSCREEN" in state, f"the other window did not go full screen: {state.strip()}"
+        desktop.press_dpi()
+        state = wait_viewable(desktop, INDICATOR_TITLE)
+        assert state == "IsViewable", f"under a full-screen window: the DPI indicator is {state}"
+        print("full-screen window in front: the DPI indicator is mapped")
+        proc.terminate()
+        assert wait_exit(proc) == 0
+        return 0
+    except (AssertionError, BenchError, subprocess.TimeoutExpired, subprocess.CalledProcessError) as e:
+        print(f"FAILED: {e}")
+        for name in ("altf4", "close", "indicator"):
+            log = os.path.join(tmp, name + ".log")
+            if os.path.exists(log):
+                with open(log) as f:
+                    print(f"BREVAK ({name}) said:\n" + f.read()[-2000:])
+        return 1
+    finally:
+        if desktop:
+            desktop.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
