@@ -52,8 +52,11 @@ SingleInstance::SingleInstance(std::u16string_view name) {
   lock_->setStaleLockTime(0);  // a crashed instance's lock is taken over (its pid is gone)
   if (lock_->tryLock(0)) {
     state_ = State::kFirst;
-  } else if (lock_->error() == QLockFile::LockFailedError) {
+  } else if (lock_->error() == QLockFile::LockFailedError && lock_->getLockInfo(nullptr, nullptr, nullptr)) {
     state_ = State::kAnother;
+  } else if (lock_->error() == QLockFile::LockFailedError) {
+    // Held, says the lock, yet what is there names no holder (a folder, say): no instance runs.
+    error_ = QStringLiteral("cannot create the lock %1 (something else is in its place)").arg(lock_path_);
   } else {
     error_ = QStringLiteral("cannot create the lock %1 (%2)")
                  .arg(lock_path_, lock_->error() == QLockFile::PermissionError ? QStringLiteral("permission denied")

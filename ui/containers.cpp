@@ -132,7 +132,10 @@ void CContainerUI::EndDown() {
   // A section shown a moment ago may not be laid out yet.
   QCoreApplication::sendPostedEvents(content_, QEvent::LayoutRequest);
   if (content_->layout()) content_->layout()->activate();
-  content_->adjustSize();
+  // The area sizes its content and sets the bar's range when it handles a layout request; it
+  // is asked now, so the end is the end of the new layout and not of the old one.
+  QEvent relayout(QEvent::LayoutRequest);
+  QCoreApplication::sendEvent(scroll_, &relayout);
   QScrollBar* bar = scroll_->verticalScrollBar();
   bar->setValue(bar->maximum());
 }

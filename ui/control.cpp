@@ -367,7 +367,16 @@ void COptionUI::SetAttribute(std::u16string_view name, std::u16string_view value
   else CButtonUI::SetAttribute(name, value);
 }
 
-CCheckBoxUI::CCheckBoxUI() : COptionUI(new QCheckBox) {}
+namespace {
+// A check box answers a click anywhere on it: the section headers are drawn across the whole
+// column, and a click beside their short title must not be lost.
+class WholeCheckBox : public QCheckBox {
+ protected:
+  bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+}  // namespace
+
+CCheckBoxUI::CCheckBoxUI() : COptionUI(new WholeCheckBox) {}
 
 // ---- Edits ------------------------------------------------------------------------------------
 

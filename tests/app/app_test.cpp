@@ -7,9 +7,14 @@
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "app/main_wnd.h"
+#include "app_test_util.h"
 #include "app/single_instance.h"
 #include "page/page_messages.h"
 #include "platform/clock.h"
@@ -23,79 +28,6 @@ namespace brevak::test {
 namespace {
 
 using sim::Connection;
-
-class AppTest : public DataFolderTest {
- protected:
-  void SetUp() override {
-    DataFolderTest::SetUp();
-    UseVirtualClock(0);
-    sim::InstallInProcessSim(mouse_);
-    profiles_ = std::make_unique<ProfileStore>();
-    macros_ = std::make_unique<MacroStore>();
-  }
-  void TearDown() override {
-    Close();
-    sim::UninstallInProcessSim();
-    UseRealClock();
-    CTrayIcon::SetTrayAvailableForTesting(std::nullopt);
-    DataFolderTest::TearDown();
-  }
-
-  void Start(std::initializer_list<Connection> connections, bool tray = false) {
-    CTrayIcon::SetTrayAvailableForTesting(tray);
-    for (auto c : connections) mouse_.Plug(c);
-    wnd_ = std::make_unique<CMainWnd>(*profiles_, *macros_);
-    wnd_->page().SetBlePresenceCheck([] { return false; });
-    ASSERT_TRUE(wnd_->Create(nullptr, "", 0x96CA0000u, 0, 0, 800, 572));
-    wnd_->CenterWindow();
-    Settle();
-  }
-  void Settle() {
-    RunUntilIdle();
-    AdvanceClock(20);
-  }
-  void Close() {
-    if (!wnd_) return;
-    if (wnd_->GetHWND()) ::DestroyWindow(wnd_->GetHWND());
-    RunUntilIdle();
-    wnd_.reset();
-    // The quit the window posted would end the next test's first modal loop.
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-    }
-    QApplication::processEvents();
-  }
-  template <class T = CControlUI>
-  T* Find(const char* name) {
-    return dynamic_cast<T*>(wnd_->GetPaintManager().FindControl(name));
-  }
-  void Click(const char* name) {
-    CControlUI* c = Find(name);
-    ASSERT_NE(c, nullptr) << name;
-    QTest::mouseClick(c->GetWidget(), Qt::LeftButton);
-  }
-  // Runs virtual time until the mouse has taken `frames` more frames than `before`.
-  bool WaitForApply() {
-    for (int ms = 0; ms < 60'000; ms += 100) {
-      AdvanceClock(100);
-      if (wnd_->page().device().worker.full_write_pending() == 0 && !applying()) return true;
-    }
-    return false;
-  }
-  bool applying() {
-    CControlUI* ring = Find("apply_ring");
-    return ring && ring->IsVisible();
-  }
-  int FrameCount(const char* name) {
-    auto counts = mouse_.State().frame_counts;
-    return counts.count(name) ? counts[name] : 0;
-  }
-
-  sim::SimMouse mouse_;
-  std::unique_ptr<ProfileStore> profiles_;
-  std::unique_ptr<MacroStore> macros_;
-  std::unique_ptr<CMainWnd> wnd_;
-};
 
 TEST_F(AppTest, StartUpShowsTheSelectedProfileAndTheFirstApplyWritesItWhole) {
   Start({Connection::kCable});
@@ -365,6 +297,45 @@ TEST(SingleInstanceTest, ASecondInstanceReachesTheFirstWhichComesForward) {
   }
   DestroyWindow(window);
   unsetenv("XDG_RUNTIME_DIR");
+  std::filesystem::remove_all(dir);
+}
+
+// Without XDG_RUNTIME_DIR every user gets a lock of their own; with it, the lock is there.
+TEST(SingleInstanceTest, TheLockFolderIsTheUsersOwn) {
+  const QString temp = QStringLiteral("/tmp");
+  EXPECT_NE(SingleInstance::LockFolder({}, 1000, temp), SingleInstance::LockFolder({}, 1001, temp));
+  EXPECT_EQ(SingleInstance::LockFolder({}, 1000, temp), QStringLiteral("/tmp/brevak-1000"));
+  EXPECT_EQ(SingleInstance::LockFolder(QStringLiteral("/run/user/1000"), 1000, temp), QStringLiteral("/run/user/1000"));
+}
+
+// A lock that cannot be made (here a folder sits where the lock file goes) is no second
+// instance: the program says why and ends with its own code, neither 0 nor 1.
+TEST(SingleInstanceTest, ALockThatCannotBeMadeIsSaidAndEndsTheProgramWithTwo) {
+  char dir[] = "/tmp/brevak-runtime-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string runtime = dir;
+  ASSERT_TRUE(std::filesystem::create_directory(runtime + "/BREVAK APEX.lock"));
+  setenv("XDG_RUNTIME_DIR", dir, 1);
+  {
+    SingleInstance instance(u"BREVAK APEX");
+    EXPECT_EQ(instance.state(), SingleInstance::State::kFailed);
+    EXPECT_TRUE(instance.error().contains(QStringLiteral("BREVAK APEX.lock"))) << instance.error().toStdString();
+  }
+  unsetenv("XDG_RUNTIME_DIR");
+
+  const char* program_dir = std::getenv("BREVAK_PROGRAM_DIR");
+  ASSERT_NE(program_dir, nullptr);
+  const std::string command = "env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR='" + runtime + "' BREVAK_DATA_DIR='" +
+                              runtime + "' '" + program_dir + "/BREVAK' 2>&1";
+  FILE* out = popen(command.c_str(), "r");
+  ASSERT_NE(out, nullptr);
+  std::string said;
+  char buf[256];
+  while (size_t n = fread(buf, 1, sizeof buf, out)) said.append(buf, n);
+  const int status = pclose(out);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2) << said;
+  EXPECT_NE(said.find("cannot create the lock"), std::string::npos) << said;
   std::filesystem::remove_all(dir);
 }
 

@@ -1,0 +1,120 @@
+#pragma once
+// The program's main window against the simulated mouse, offscreen, on the virtual clock.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/main_wnd.h"
+#include "page/page_dialogs.h"
+#include "platform/text.h"
+#include "page/page_messages.h"
+#include "platform/clock.h"
+#include "platform/loop.h"
+#include "sim/in_process_backend.h"
+#include "store_test_util.h"
+
+namespace brevak::test {
+
+using sim::Connection;
+
+// Answers the page's questions from a script and records them, so no test runs a modal loop.
+class ScriptedDialogs : public PageDialogs {
+ public:
+  void Warn(std::string_view key) override { asked.push_back("warn " + std::string(key)); }
+  void WarnText(std::u16string text) override { asked.push_back("warn " + Utf16ToUtf8(text)); }
+  bool Confirm(std::string_view key) override {
+    asked.push_back("confirm " + std::string(key));
+    return confirm;
+  }
+  std::optional<DWORD> PickColor(DWORD, POINT) override {
+    asked.push_back("colour");
+    return color;
+  }
+
+  std::vector<std::string> asked;
+  bool confirm = true;
+  std::optional<DWORD> color;
+};
+
+class AppTest : public DataFolderTest {
+ protected:
+  void SetUp() override {
+    DataFolderTest::SetUp();
+    UseVirtualClock(0);
+    sim::InstallInProcessSim(mouse_);
+    profiles_ = std::make_unique<ProfileStore>();
+    macros_ = std::make_unique<MacroStore>();
+  }
+  void TearDown() override {
+    Close();
+    sim::UninstallInProcessSim();
+    UseRealClock();
+    CTrayIcon::SetTrayAvailableForTesting(std::nullopt);
+    DataFolderTest::TearDown();
+  }
+
+  void Start(std::initializer_list<Connection> connections, bool tray = false) {
+    CTrayIcon::SetTrayAvailableForTesting(tray);
+    for (auto c : connections) mouse_.Plug(c);
+    wnd_ = std::make_unique<CMainWnd>(*profiles_, *macros_);
+    wnd_->page().SetBlePresenceCheck([] { return false; });
+    wnd_->page().SetDialogs(&dialogs_);
+    ASSERT_TRUE(wnd_->Create(nullptr, "", 0x96CA0000u, 0, 0, 800, 572));
+    wnd_->CenterWindow();
+    Settle();
+  }
+  void Settle() {
+    RunUntilIdle();
+    AdvanceClock(20);
+  }
+  void Close() {
+    if (!wnd_) return;
+    if (wnd_->GetHWND()) ::DestroyWindow(wnd_->GetHWND());
+    RunUntilIdle();
+    wnd_.reset();
+    // The quit the window posted would end the next test's first modal loop.
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    QApplication::processEvents();
+  }
+  template <class T = CControlUI>
+  T* Find(const char* name) {
+    return dynamic_cast<T*>(wnd_->GetPaintManager().FindControl(name));
+  }
+  void Click(const char* name) {
+    CControlUI* c = Find(name);
+    ASSERT_NE(c, nullptr) << name;
+    QTest::mouseClick(c->GetWidget(), Qt::LeftButton);
+  }
+  // Runs virtual time until the mouse has taken `frames` more frames than `before`.
+  bool WaitForApply() {
+    for (int ms = 0; ms < 60'000; ms += 100) {
+      AdvanceClock(100);
+      if (wnd_->page().device().worker.full_write_pending() == 0 && !applying()) return true;
+    }
+    return false;
+  }
+  bool applying() {
+    CControlUI* ring = Find("apply_ring");
+    return ring && ring->IsVisible();
+  }
+  int FrameCount(const char* name) {
+    auto counts = mouse_.State().frame_counts;
+    return counts.count(name) ? counts[name] : 0;
+  }
+
+  sim::SimMouse mouse_;
+  ScriptedDialogs dialogs_;
+  std::unique_ptr<ProfileStore> profiles_;
+  std::unique_ptr<MacroStore> macros_;
+  std::unique_ptr<CMainWnd> wnd_;
+};
+
+}  // namespace brevak::test
