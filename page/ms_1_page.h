@@ -104,6 +104,17 @@ class CMS_1_Page : public CNotifyPump {
   void SwitchProfile(int index);
   void RefreshValueLabels(const ProfileRecord& r);
   void OpenMouseSettings();
+
+  // The profile list's operations (profile_list.cpp).
+  bool OnProfileButton(CControlUI* sender);
+  void AddListItem(const std::u16string& name);
+  void ShowSelectedProfile(int index);
+  void AddProfile();
+  void DeleteProfile();
+  void RenameProfile();
+  void ResetProfile();
+  void ExportSelectedProfile();
+  void ImportProfileFile();
   PageDialogs& dialogs() { return dialogs_ ? *dialogs_ : modal_dialogs_; }
 
   void Show(std::string_view control, bool visible);

@@ -238,6 +238,7 @@ void CMS_1_Page::OnClick(TNotifyUI& msg) {
   Controls& c = *controls_;
   CControlUI* s = msg.pSender;
   if (!s) return;
+  if (OnProfileButton(s)) return;
   if (s == c.apply || s == c.apply_dpi) {
     RequestApply();
   } else if (s == c.reset_dpi) {
@@ -251,7 +252,6 @@ void CMS_1_Page::OnClick(TNotifyUI& msg) {
   } else if (int stage = IndexOf(c.dpi_color, s); stage >= 0) {
     PickColor(s, [stage](ProfileRecord& r) -> COLORREF& { return r.dpi_color[stage]; });
   }
-  // The profile buttons, the button menus and the macro editor are not offered yet.
 }
 
 void CMS_1_Page::OnSelectChanged(TNotifyUI& msg) {

@@ -1,5 +1,6 @@
 #include "page/page_dialogs.h"
 
+#include "dialogs/profile_name.h"
 #include "dialogs/small_dialogs.h"
 
 namespace brevak {
@@ -28,6 +29,23 @@ std::optional<DWORD> ModalPageDialogs::PickColor(DWORD color, POINT at) {
   if (!dialog.GetPaintManager().GetRoot()) return std::nullopt;  // no layout: nothing to confirm
   if (dialog.ShowModal() != 1) return std::nullopt;
   return dialog.m_color;
+}
+
+std::optional<std::u16string> ModalPageDialogs::AskProfileName(std::string_view title_key,
+                                                               const ProfileList& profiles) {
+  CMS_1_ProfileName dialog;
+  dialog.m_title_key = CDuiString(title_key);
+  dialog.m_profiles = &profiles;
+  if (dialog.Run(owner_) != 1) return std::nullopt;
+  return dialog.m_name;
+}
+
+FileChooser& ModalPageDialogs::Files() {
+  if (!files_) {
+    files_ = std::make_unique<QtFileChooser>(GetDataFolder());
+    if (CWindowWnd* owner = CWindowWnd::FromHandle(owner_)) files_->SetOwner(owner->GetWidget());
+  }
+  return *files_;
 }
 
 }  // namespace brevak

@@ -2,11 +2,14 @@
 // What the page asks of the user, in one place: the program opens its modal windows (over the
 // main window), tests answer in script, so no page test runs a nested modal loop.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "dialogs/file_chooser.h"
 #include "platform/winapi.h"
+#include "store/profile_store.h"
 
 namespace brevak {
 
@@ -21,6 +24,11 @@ class PageDialogs {
   // The colour dialog with its top-left corner at `at` (screen), showing `color`
   // (0xFFRRGGBB); the colour the user confirmed, or nothing.
   virtual std::optional<DWORD> PickColor(DWORD color, POINT at) = 0;
+  // The profile name dialog titled by `title_key`, checking against `profiles` (the caller
+  // holds the store's lock); the name as typed, or nothing when cancelled.
+  virtual std::optional<std::u16string> AskProfileName(std::string_view title_key, const ProfileList& profiles) = 0;
+  // Where files to export and import are chosen.
+  virtual FileChooser& Files() = 0;
 };
 
 // The program's: the small dialogs, modal over `owner`.
@@ -31,9 +39,12 @@ class ModalPageDialogs : public PageDialogs {
   void WarnText(std::u16string text) override;
   bool Confirm(std::string_view message_key) override;
   std::optional<DWORD> PickColor(DWORD color, POINT at) override;
+  std::optional<std::u16string> AskProfileName(std::string_view title_key, const ProfileList& profiles) override;
+  FileChooser& Files() override;
 
  private:
   HWND owner_ = nullptr;
+  std::unique_ptr<QtFileChooser> files_;
 };
 
 }  // namespace brevak

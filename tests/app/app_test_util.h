@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QTest>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,9 +24,29 @@ namespace brevak::test {
 
 using sim::Connection;
 
+// Files chosen in script: the next path, or nothing for a cancelled dialog.
+class ScriptedFiles : public FileChooser {
+ public:
+  std::optional<std::filesystem::path> ChooseOpen(const FileKind& kind) override {
+    asked.push_back(std::string("open ") + kind.patterns);
+    return path;
+  }
+  std::optional<std::filesystem::path> ChooseSave(const FileKind& kind, const std::u16string&) override {
+    asked.push_back(std::string("save ") + kind.patterns);
+    return path;
+  }
+  std::vector<std::string> asked;
+  std::optional<std::filesystem::path> path;
+};
+
 // Answers the page's questions from a script and records them, so no test runs a modal loop.
 class ScriptedDialogs : public PageDialogs {
  public:
+  std::optional<std::u16string> AskProfileName(std::string_view key, const ProfileList&) override {
+    asked.push_back("name " + std::string(key));
+    return name;
+  }
+  FileChooser& Files() override { return files; }
   void Warn(std::string_view key) override { asked.push_back("warn " + std::string(key)); }
   void WarnText(std::u16string text) override { asked.push_back("warn " + Utf16ToUtf8(text)); }
   bool Confirm(std::string_view key) override {
@@ -40,6 +61,8 @@ class ScriptedDialogs : public PageDialogs {
   std::vector<std::string> asked;
   bool confirm = true;
   std::optional<DWORD> color;
+  std::optional<std::u16string> name;
+  ScriptedFiles files;
 };
 
 class AppTest : public DataFolderTest {

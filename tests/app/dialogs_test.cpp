@@ -9,7 +9,10 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
+#include <string>
+#include <vector>
 
+#include "dialogs/profile_name.h"
 #include "dialogs/small_dialogs.h"
 #include "tests/common/ui_test_main.h"
 
@@ -125,19 +128,91 @@ TEST(DpiIndicator, SitsInTheLowerRightCornerAndShowsItsText) {
   EXPECT_EQ(CWindowWnd::FromHandle(h), nullptr);
 }
 
+// A warning has OK alone; a confirmation OK and Cancel. A composed text is shown as it is.
 TEST(MessageBox, ShowsTheLanguageTextsOfItsKeysAndReturnsTheChoice) {
-  for (auto [button, expected] : {std::pair("btn_ok", 1u), std::pair("btn_cancel", 0u)}) {
+  struct Case {
+    MsgKind kind;
+    const char* button;
+    UINT expected;
+    bool cancel_shown;
+  };
+  for (const Case& c : {Case{MsgKind::kConfirm, "btn_ok", 1u, true}, Case{MsgKind::kConfirm, "btn_cancel", 0u, true},
+                        Case{MsgKind::kWarning, "btn_ok", 1u, false}}) {
     QString title, text;
-    WhileModal([&, b = button](QWidget* w) {
+    bool cancel_shown = false;
+    WhileModal([&](QWidget* w) {
       if (auto* l = Child<QWidget>(w, "warning_title")) title = l->property("text").toString();
       if (auto* l = Child<QWidget>(w, "warning")) text = l->property("text").toString();
-      ClickIn(w, b);
+      if (auto* b = Child<QWidget>(w, "btn_cancel")) cancel_shown = b->isVisible();
+      ClickIn(w, c.button);
     });
-    EXPECT_EQ(CMsgWnd::Show(nullptr, "warning_title_text", "one_profile_text"), expected);
+    EXPECT_EQ(CMsgWnd::Show(nullptr, "warning_title_text", "one_profile_text", c.kind), c.expected);
     EXPECT_EQ(CDuiString(title).str(), LanguageText(u"warning_title_text"));
     EXPECT_EQ(CDuiString(text).str(), LanguageText(u"one_profile_text"));
     EXPECT_NE(text, QStringLiteral("one_profile_text"));  // the language file has it
+    EXPECT_EQ(cancel_shown, c.cancel_shown) << c.button;
   }
+  QString text;
+  WhileModal([&](QWidget* w) {
+    if (auto* l = Child<QWidget>(w, "warning")) text = l->property("text").toString();
+    ClickIn(w, "btn_ok");
+  });
+  EXPECT_EQ(CMsgWnd::ShowText(nullptr, "warning_title_text", u"game.pro: it is not a profile file"), 1u);
+  EXPECT_EQ(text, QStringLiteral("game.pro: it is not a profile file"));
+}
+
+// The profile name dialog: refusals keep it open and change nothing, OK returns the name as
+// typed, at most 99 characters.
+TEST(ProfileNameDialog, RefusesEmptyAndTakenNamesAndReturnsTheNameAsTyped) {
+  ProfileList profiles;
+  profiles.push_back(NewProfileRecord(u"Game"));
+  profiles.push_back(NewProfileRecord(u"Work"));
+  struct Step {
+    const char* typed;  // null: press Esc
+    const char* refusal;
+  };
+  struct Case {
+    const char* title;
+    std::vector<Step> steps;
+    UINT result;
+    std::string name;
+  };
+  const std::string long_name(150, 'x');
+  const Case cases[] = {
+      {"profile_name_1_text", {{"", "warn_name_1_text"}, {"   ", nullptr}}, 1, "   "},
+      {"profile_name_2_text", {{"gAME", "warn_name_2_text"}, {"Game 2", nullptr}}, 1, "Game 2"},
+      {"profile_name_1_text", {{"work", "warn_name_2_text"}, {nullptr, nullptr}}, 0, ""},
+      {"profile_name_1_text", {{long_name.c_str(), nullptr}}, 1, std::string(99, 'x')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.steps.front().typed);
+    CMS_1_ProfileName dialog;
+    dialog.m_title_key = c.title;
+    dialog.m_profiles = &profiles;
+    std::vector<std::string> refusals;
+    dialog.warn = [&](const char* key) { refusals.push_back(key); };
+    QString title;
+    WhileModal([&](QWidget* w) {
+      if (auto* l = Child<QWidget>(w, "title_string")) title = l->property("text").toString();
+      for (const Step& step : c.steps) {
+        if (!step.typed) {
+          QTest::keyClick(Child<QLineEdit>(w, "edit_name"), Qt::Key_Escape);
+          return;
+        }
+        Type(w, "edit_name", step.typed);
+        QTest::keyClick(Child<QLineEdit>(w, "edit_name"), Qt::Key_Return);  // Enter confirms
+      }
+    });
+    EXPECT_EQ(dialog.Run(nullptr), c.result);
+    EXPECT_EQ(Utf16ToUtf8(dialog.m_name), c.name);
+    EXPECT_EQ(CDuiString(title).str(), LanguageText(Utf8ToUtf16(c.title)));
+    std::vector<std::string> expected;
+    for (const Step& step : c.steps) {
+      if (step.refusal) expected.push_back(step.refusal);
+    }
+    EXPECT_EQ(refusals, expected);
+  }
+  EXPECT_EQ(profiles.size(), 2u);
 }
 
 }  // namespace

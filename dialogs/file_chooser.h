@@ -1,0 +1,43 @@
+#pragma once
+// Where the user picks a file to export to or import from. The page and the macro editor ask
+// this interface for a path; the program answers with Qt's file dialog (the desktop's own where
+// Qt has a platform theme for it), tests with a script.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace brevak {
+
+struct FileKind {
+  const char* filter_name;  // "Profile File"
+  const char* patterns;     // "*.pro *.PRO"
+  const char* suffix;       // "pro": added to a saved name that has none
+};
+inline constexpr FileKind kProfileFiles = {"Profile File", "*.pro *.PRO", "pro"};
+inline constexpr FileKind kMacroFiles = {"Macro File", "*.macro *.MACRO", "macro"};
+
+class FileChooser {
+ public:
+  virtual ~FileChooser() = default;
+  // An existing file to read, or nothing when the user cancelled.
+  virtual std::optional<std::filesystem::path> ChooseOpen(const FileKind& kind) = 0;
+  // A file to write (the dialog asks before replacing one), named `suggested` at first.
+  virtual std::optional<std::filesystem::path> ChooseSave(const FileKind& kind, const std::u16string& suggested) = 0;
+};
+
+// Qt's file dialog, starting in `folder` (the data folder), over the window `owner` (may be
+// null).
+class QtFileChooser : public FileChooser {
+ public:
+  explicit QtFileChooser(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  void SetOwner(void* owner_widget) { owner_ = owner_widget; }
+  std::optional<std::filesystem::path> ChooseOpen(const FileKind& kind) override;
+  std::optional<std::filesystem::path> ChooseSave(const FileKind& kind, const std::u16string& suggested) override;
+
+ private:
+  std::filesystem::path folder_;
+  void* owner_ = nullptr;  // QWidget*, kept opaque so callers need no Qt
+};
+
+}  // namespace brevak

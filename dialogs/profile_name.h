@@ -1,0 +1,43 @@
+#pragma once
+// The profile name dialog: asks for the name of a profile being added or renamed, refuses an
+// empty name and one the list already holds (ignoring case, the renamed profile included), and
+// returns the name as typed.
+
+#include <functional>
+#include <string>
+
+#include "store/profile_store.h"
+#include "ui/duilib.h"
+
+namespace brevak {
+
+// The name field of a profile holds this many characters (and its terminator).
+inline constexpr int kProfileNameMaxChars = kProfileNameUnits - 1;
+
+class CMS_1_ProfileName : public WindowImplBase {
+ public:
+  std::u16string m_name;            // the accepted name, set when the dialog ends with OK
+  CDuiString m_title_key;           // "profile_name_1_text" (add) or "profile_name_2_text" (rename)
+  const ProfileList* m_profiles = nullptr;  // checked for duplicates; the caller holds its lock
+
+  // A refusal ("warn_name_1_text", "warn_name_2_text"): the message box over this dialog
+  // unless replaced (tests answer it themselves).
+  std::function<void(const char* message_key)> warn;
+
+  // Creates the dialog over `owner`, centred, and runs it: 1 for OK, 0 otherwise.
+  UINT Run(HWND owner);
+
+ protected:
+  const char16_t* GetWindowClassName() const override { return u"MS_1_ProfileName"; }
+  CDuiString GetSkinFile() override { return "profilename.xml"; }
+  void InitWindow() override;
+  void Notify(TNotifyUI& msg) override;
+  void OnClick(TNotifyUI& msg) override;
+
+ private:
+  void Confirm();
+
+  CControlUI* edit_ = nullptr;
+};
+
+}  // namespace brevak

@@ -1,0 +1,161 @@
+// The profile list's operations: add, delete, rename, reset, export, import and switch. Each
+// list change happens under the store's lock together with the new selection, so the apply
+// worker never meets a selection that points past the list.
+#include <filesystem>
+
+#include "dialogs/file_chooser.h"
+#include "page/ms_1_page.h"
+#include "page/page_controls.h"
+#include "platform/text.h"
+#include "store/names.h"
+#include "store/record_files.h"
+
+namespace brevak {
+
+namespace {
+constexpr int kProfileItemHeight = 22;
+
+std::u16string FileName(const std::filesystem::path& path) { return Utf8ToUtf16(path.filename().string()); }
+}  // namespace
+
+bool CMS_1_Page::OnProfileButton(CControlUI* sender) {
+  const Controls& c = *controls_;
+  if (sender == c.profile_add) AddProfile();
+  else if (sender == c.profile_delete) DeleteProfile();
+  else if (sender == c.profile_rename) RenameProfile();
+  else if (sender == c.profile_reset || sender == c.reset) ResetProfile();
+  else if (sender == c.profile_export) ExportSelectedProfile();
+  else if (sender == c.profile_import) ImportProfileFile();
+  else return false;
+  return true;
+}
+
+void CMS_1_Page::AddListItem(const std::u16string& name) {
+  if (!controls_->profile_list) return;
+  auto* item = new CListLabelElementUI;
+  item->SetText(name);
+  item->SetFixedHeight(kProfileItemHeight);
+  controls_->profile_list->Add(item);
+}
+
+// Shows `index` as the selected profile and writes it whole: the end of every operation that
+// changes which record is the working one.
+void CMS_1_Page::ShowSelectedProfile(int index) {
+  if (controls_->profile_list) controls_->profile_list->SelectItem(index, false, false);
+  RefreshControls();
+  device_.worker.RequestFullWrite();
+  RequestApply();
+}
+
+void CMS_1_Page::AddProfile() {
+  std::optional<std::u16string> name;
+  {
+    auto lock = profiles_.Lock();
+    name = dialogs().AskProfileName("profile_name_1_text", profiles_.list());
+  }
+  if (!name) return;
+  int index = 0;
+  {
+    auto lock = profiles_.Lock();
+    profiles_.list().push_back(NewProfileRecord(*name));
+    profiles_.MarkListChanged();
+    index = int(profiles_.list().size()) - 1;
+    device_.working.Select(index);
+  }
+  AddListItem(name->substr(0, kProfileNameUnits - 1));
+  ShowSelectedProfile(index);
+}
+
+void CMS_1_Page::DeleteProfile() {
+  size_t count = 0;
+  {
+    auto lock = profiles_.Lock();
+    count = profiles_.list().size();
+  }
+  if (count < 2) {
+    dialogs().Warn("one_profile_text");
+    return;
+  }
+  if (!dialogs().Confirm("delete_profile_text")) return;
+  int index = 0;
+  {
+    auto lock = profiles_.Lock();
+    auto& list = profiles_.list();
+    const int removed = profiles_.header().selected_profile;
+    if (removed < 0 || size_t(removed) >= list.size() || list.size() < 2) return;
+    list.erase(list.begin() + removed);
+    profiles_.MarkListChanged();
+    // The one that moved into its place, or the one before when the last went.
+    index = std::min(removed, int(list.size()) - 1);
+    device_.working.Select(index);
+    if (controls_->profile_list) controls_->profile_list->RemoveAt(removed);
+  }
+  ShowSelectedProfile(index);
+}
+
+void CMS_1_Page::RenameProfile() {
+  std::optional<std::u16string> name;
+  {
+    auto lock = profiles_.Lock();
+    name = dialogs().AskProfileName("profile_name_2_text", profiles_.list());
+  }
+  if (!name) return;
+  int index = -1;
+  std::u16string stored;
+  {
+    auto lock = profiles_.Lock();
+    ProfileRecord* r = device_.working.Locked();
+    if (!r) return;
+    SetFixed(r->name, *name);
+    stored = FixedToString(r->name);
+    index = profiles_.header().selected_profile;
+    // The name is not sent to the mouse: the store is saved now rather than by an apply.
+    profiles_.Save();
+  }
+  if (controls_->profile_list) {
+    if (CControlUI* item = controls_->profile_list->GetItemAt(index)) item->SetText(stored);
+  }
+}
+
+void CMS_1_Page::ResetProfile() {
+  if (!dialogs().Confirm("restore_text")) return;
+  if (!EditWorkingRecord([](ProfileRecord& r) { brevak::ResetProfile(r); })) return;
+  RefreshControls();
+  device_.worker.RequestFullWrite();
+  RequestApply();
+}
+
+void CMS_1_Page::ExportSelectedProfile() {
+  std::optional<ProfileRecord> record = WorkingRecordCopy();
+  if (!record) return;
+  auto path = dialogs().Files().ChooseSave(kProfileFiles, FixedToString(record->name));
+  if (!path) return;
+  if (!ExportProfile(*record, *path)) {
+    dialogs().WarnText(Format(LanguageText(u"export_failed_text"), FileName(*path)));
+  }
+}
+
+void CMS_1_Page::ImportProfileFile() {
+  auto path = dialogs().Files().ChooseOpen(kProfileFiles);
+  if (!path) return;
+  int index = -1;
+  ImportResult result;
+  std::u16string name;
+  {
+    auto lock = profiles_.Lock();
+    result = ImportProfile(profiles_, macros_, *path, &index);
+    if (result == ImportResult::kImported) {
+      name = FixedToString(profiles_.list()[size_t(index)]->name);
+      device_.working.Select(index);
+    }
+  }
+  if (result != ImportResult::kImported) {
+    const char16_t* reason = result == ImportResult::kUnreadable ? u"reason_unreadable_text" : u"reason_not_profile_text";
+    dialogs().WarnText(Format(LanguageText(u"import_failed_text"), FileName(*path), LanguageText(reason)));
+    return;
+  }
+  AddListItem(name);
+  ShowSelectedProfile(index);
+}
+
+}  // namespace brevak

@@ -1,0 +1,194 @@
+// The profile list's buttons through the page, offscreen, against the simulated mouse on the
+// virtual clock, with the dialogs answered in script.
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <fstream>
+#include <iterator>
+
+#include "app_test_util.h"
+#include "store/record_files.h"
+
+namespace brevak::test {
+namespace {
+
+class ProfileListTest : public AppTest {
+ protected:
+  // A store with the profiles `names`, the first selected, written before the program starts.
+  static void Seed(std::initializer_list<const char16_t*> names) {
+    ProfileStore seed;
+    seed.Load();
+    seed.list().clear();
+    for (const char16_t* name : names) seed.list().push_back(NewProfileRecord(name));
+    seed.header().selected_profile = 0;
+    ASSERT_TRUE(seed.Save());
+  }
+  void StartAndApply() {
+    Start({Connection::kCable});
+    Click("ms_1_apply_btn");
+    ASSERT_TRUE(WaitForApply());
+  }
+  CListUI* List() { return Find<CListUI>("ms_1_list_profile"); }
+  std::vector<std::string> ListTexts() {
+    std::vector<std::string> texts;
+    for (int i = 0; i < List()->GetCount(); ++i) texts.push_back(List()->GetItemAt(i)->GetText().utf8());
+    return texts;
+  }
+  std::string WorkingName() { return Utf16ToUtf8(FixedToString(wnd_->page().WorkingRecordCopy()->name)); }
+  void Choose(int index) {
+    auto* widget = static_cast<QListWidget*>(List()->GetWidget());
+    QTest::mouseClick(widget->viewport(), Qt::LeftButton, {}, widget->visualItemRect(widget->item(index)).center());
+    ASSERT_TRUE(WaitForApply());
+  }
+  static std::string Bytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+};
+
+TEST_F(ProfileListTest, AddDeleteRenameAndResetReachTheMouseAndTheDisk) {
+  Seed({u"One", u"Two", u"Three"});
+  StartAndApply();
+  int full_writes = mouse_.State().full_writes;
+
+  // Add: appended, selected, written whole.
+  dialogs_.name = u"Four";
+  Click("ms_1_profile_add_btn");
+  EXPECT_EQ(ListTexts(), (std::vector<std::string>{"One", "Two", "Three", "Four"}));
+  EXPECT_EQ(List()->GetCurSel(), 3);
+  EXPECT_EQ(WorkingName(), "Four");
+  ASSERT_TRUE(WaitForApply());
+  EXPECT_EQ(mouse_.State().full_writes, ++full_writes);
+
+  // Delete the last: the one before it is selected. Delete another: the one that moved up.
+  Click("ms_1_profile_delete_btn");
+  EXPECT_EQ(ListTexts(), (std::vector<std::string>{"One", "Two", "Three"}));
+  EXPECT_EQ(List()->GetCurSel(), 2);
+  EXPECT_EQ(WorkingName(), "Three");
+  ASSERT_TRUE(WaitForApply());
+  EXPECT_EQ(mouse_.State().full_writes, ++full_writes);
+  Choose(0);
+  ++full_writes;
+  Click("ms_1_profile_delete_btn");
+  EXPECT_EQ(List()->GetCurSel(), 0);
+  EXPECT_EQ(WorkingName(), "Two");
+  EXPECT_EQ(profiles_->header().selected_profile, 0);
+  ASSERT_TRUE(WaitForApply());
+  EXPECT_EQ(mouse_.State().full_writes, ++full_writes);
+
+  // A cancelled confirmation, and the only profile: nothing changes, nothing is sent.
+  dialogs_.confirm = false;
+  Click("ms_1_profile_delete_btn");
+  EXPECT_EQ(List()->GetCount(), 2);
+  dialogs_.confirm = true;
+  Click("ms_1_profile_delete_btn");
+  ASSERT_TRUE(WaitForApply());
+  EXPECT_EQ(mouse_.State().full_writes, ++full_writes);
+  const auto frames = mouse_.State().frame_counts;
+  dialogs_.asked.clear();
+  Click("ms_1_profile_delete_btn");
+  EXPECT_EQ(dialogs_.asked, std::vector<std::string>{"warn one_profile_text"});
+  EXPECT_EQ(ListTexts(), std::vector<std::string>{"Three"});
+  AdvanceClock(2000);
+  EXPECT_EQ(mouse_.State().frame_counts, frames);
+
+  // Rename: the list at once and the disk, with nothing sent.
+  dialogs_.name = u"Renamed";
+  Click("ms_1_profile_rename_btn");
+  EXPECT_EQ(ListTexts(), std::vector<std::string>{"Renamed"});
+  ProfileStore reread;
+  ASSERT_EQ(reread.Load(), StoreLoad::kLoaded);
+  EXPECT_EQ(Utf16ToUtf8(FixedToString(reread.list()[0]->name)), "Renamed");
+  AdvanceClock(2000);
+  EXPECT_EQ(mouse_.State().frame_counts, frames);
+  dialogs_.name.reset();  // a cancelled name dialog
+  Click("ms_1_profile_rename_btn");
+  Click("ms_1_profile_add_btn");
+  EXPECT_EQ(ListTexts(), std::vector<std::string>{"Renamed"});
+
+  // Reset keeps the name, the place and move mode, and writes the defaults whole.
+  wnd_->page().EditWorkingRecord([](ProfileRecord& r) {
+    r.light_effect = 9;
+    r.move_mode = 1;
+  });
+  Click("ms_1_profile_reset_btn");
+  const ProfileRecord after = *wnd_->page().WorkingRecordCopy();
+  EXPECT_EQ(Utf16ToUtf8(FixedToString(after.name)), "Renamed");
+  EXPECT_EQ(after.move_mode, 1);
+  EXPECT_EQ(after.light_effect, NewProfileRecord(u"x")->light_effect);
+  EXPECT_EQ(List()->GetCurSel(), 0);
+  ASSERT_TRUE(WaitForApply());
+  EXPECT_EQ(mouse_.State().full_writes, ++full_writes);
+  EXPECT_EQ(mouse_.State().light_effect, after.light_effect);
+}
+
+TEST_F(ProfileListTest, FilesAreChosenImportedAndRefusedWithoutLosingAnything) {
+  Seed({u"Game"});
+  StartAndApply();
+  const std::filesystem::path dir = GetDataFolder().parent_path();
+
+  // A profile with a macro on its first button, as another computer exported it.
+  auto shared = NewProfileRecord(u"Game");
+  ButtonEntry& b = shared->button[0];
+  b.function_code = kFunctionMacro;
+  SetFixed(b.macro_name, u"Burst");
+  b.macro_loop_count = 1;
+  b.macro_action_count = 2;
+  for (int i = 0; i < 2; ++i) {
+    b.macro_actions[i].code = 0x04;  // a, pressed then released
+    b.macro_actions[i].kind = uint8_t(i + 1);
+    b.macro_actions[i].delay = 30;
+  }
+  const std::filesystem::path good = dir / "shared.pro";
+  ASSERT_TRUE(ExportProfile(*shared, good));
+
+  dialogs_.files.path = good;
+  Click("ms_1_profile_import_btn");
+  EXPECT_EQ(ListTexts(), (std::vector<std::string>{"Game", "Game_1"}));
+  EXPECT_EQ(List()->GetCurSel(), 1);
+  ASSERT_EQ(macros_->list().size(), 1u);
+  EXPECT_EQ(Utf16ToUtf8(FixedToString(macros_->list()[0]->name)), "Burst");
+  const int full_writes = mouse_.State().full_writes;
+  ASSERT_TRUE(WaitForApply());
+  EXPECT_EQ(mouse_.State().full_writes, full_writes + 1);
+  EXPECT_EQ(mouse_.State().Macros().size(), 1u);
+
+  // Refused files: the message names the file and the reason; the stores stay byte for byte.
+  const std::filesystem::path bad = dir / "short.pro";
+  std::ofstream(bad) << "not a profile";
+  const std::string store = Bytes(ProfileStorePath()), library = Bytes(MacroStorePath());
+  struct Refused {
+    std::filesystem::path path;
+    std::string said;
+  };
+  for (const Refused& r : {Refused{bad, "short.pro was not imported: it is not a profile file"},
+                           Refused{dir / "missing.pro", "missing.pro was not imported: the file cannot be read"}}) {
+    dialogs_.asked.clear();
+    dialogs_.files.path = r.path;
+    Click("ms_1_profile_import_btn");
+    ASSERT_EQ(dialogs_.asked.size(), 1u);
+    EXPECT_EQ(dialogs_.asked[0].rfind("warn " + r.said, 0), 0u) << dialogs_.asked[0];
+    EXPECT_EQ(List()->GetCount(), 2);
+    EXPECT_EQ(Bytes(ProfileStorePath()), store);
+    EXPECT_EQ(Bytes(MacroStorePath()), library);
+  }
+
+  // Cancel does nothing; an export that cannot be written says so.
+  dialogs_.asked.clear();
+  dialogs_.files.path.reset();
+  Click("ms_1_profile_import_btn");
+  Click("ms_1_profile_export_btn");
+  EXPECT_EQ(dialogs_.asked, std::vector<std::string>{});
+  EXPECT_EQ(List()->GetCount(), 2);
+  dialogs_.files.path = dir / "no-such-folder" / "out.pro";
+  Click("ms_1_profile_export_btn");
+  ASSERT_EQ(dialogs_.asked.size(), 1u);
+  EXPECT_EQ(dialogs_.asked[0].rfind("warn out.pro could not be written", 0), 0u) << dialogs_.asked[0];
+  dialogs_.files.path = dir / "out.pro";
+  Click("ms_1_profile_export_btn");
+  EXPECT_EQ(std::filesystem::file_size(dir / "out.pro"), sizeof(ProfileRecord));
+  EXPECT_EQ(dialogs_.files.asked.back(), "save *.pro *.PRO");
+}
+
+}  // namespace
+}  // namespace brevak::test
