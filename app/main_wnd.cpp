@@ -186,8 +186,9 @@ void CMainWnd::OnMenuChoice(MenuCmd* cmd) {
     BringToFront();
   } else if (name.CompareNoCase(u"exit") == 0) {
     ::DestroyWindow(GetHWND());
+  } else if (name.str().compare(0, 4, u"ms_1") == 0) {
+    page_.ApplyMenuChoice(name.str());  // a button's function menu
   }
-  // Button-menu choices ("ms_1...") reach the page once the button menus exist.
 }
 
 void CMainWnd::ShowDpiIndicator(WPARAM form, LPARAM value) {

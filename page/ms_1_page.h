@@ -25,6 +25,13 @@ namespace brevak {
 struct HookFunctionTable;
 class PaintManagerView;
 
+// Buttons 1..12 can be given another function; 13..18 show their captions only.
+inline constexpr int kMenuButtons = 12;
+
+// The caption of a button: its function's text, a shortcut as "Ctrl+Shift+S" (the key named by
+// `key_text`), or "Macro: " and the macro's name.
+std::u16string ButtonCaption(const ButtonEntry& b, const std::function<std::u16string(uint8_t)>& key_text);
+
 class CMS_1_Page : public CNotifyPump {
  public:
   CMS_1_Page(ProfileStore& profiles, MacroStore& macros);
@@ -76,6 +83,14 @@ class CMS_1_Page : public CNotifyPump {
   // Asks for an apply: posts 1561 to the main window.
   void RequestApply();
 
+  // Buttons 1..12 have a function menu; the main window hands the chosen "ms_1..." item here,
+  // for the button whose menu was opened last.
+  void ApplyMenuChoice(std::u16string_view item);
+  // The caption of button `index` (0..17) from the working record.
+  void RefreshButtonLabel(int index);
+  // How a shortcut's key is named in captions (the key tables; tests may replace it).
+  void SetKeyText(std::function<std::u16string(uint8_t usage)> key_text) { key_text_ = std::move(key_text); }
+
   // Edits of the working record from the window thread go through here, under the store's
   // lock, so the worker always sends a record that is not half-written. False (and `edit` not
   // called) before StartUp.
@@ -105,6 +120,9 @@ class CMS_1_Page : public CNotifyPump {
   void RefreshValueLabels(const ProfileRecord& r);
   void OpenMouseSettings();
 
+  // Button assignment (button_assignment.cpp).
+  void OpenFunctionMenu(int button);
+
   // The profile list's operations (profile_list.cpp).
   bool OnProfileButton(CControlUI* sender);
   void AddListItem(const std::u16string& name);
@@ -130,6 +148,9 @@ class CMS_1_Page : public CNotifyPump {
   ModalPageDialogs modal_dialogs_;
   PageDialogs* dialogs_ = nullptr;
   int32_t list_guard_ = 1;
+  int menu_button_ = -1;  // the button whose function menu was opened last
+  std::unique_ptr<CMenuWnd> function_menu_;
+  std::function<std::u16string(uint8_t)> key_text_;
 
   DeviceHalf device_;
 };

@@ -182,13 +182,7 @@ void CMS_1_Page::RefreshControls() {
   RefreshValueLabels(r);
   if (c.movemode) c.movemode->SetCheck(r.move_mode != 0);
   for (int i = 0; i < kPageButtons; ++i) {
-    if (!c.key[size_t(i)]) continue;
-    const ButtonEntry& b = r.button[i];
-    const ButtonFunction* f = FindButtonFunction(b.function_code);
-    std::u16string caption;
-    if (b.function_code == kFunctionMacro) caption = LanguageText(u"assign_macro_text") + FixedToString(b.macro_name);
-    else if (f && !f->caption_key.empty()) caption = LanguageText(Utf8ToUtf16(f->caption_key));
-    c.key[size_t(i)]->SetText(caption);
+    if (c.key[size_t(i)]) c.key[size_t(i)]->SetText(ButtonCaption(r.button[i], key_text_));
   }
 }
 
@@ -239,6 +233,10 @@ void CMS_1_Page::OnClick(TNotifyUI& msg) {
   CControlUI* s = msg.pSender;
   if (!s) return;
   if (OnProfileButton(s)) return;
+  if (int button = IndexOf(c.key, s); button >= 0 && button < kMenuButtons) {
+    OpenFunctionMenu(button);
+    return;
+  }
   if (s == c.apply || s == c.apply_dpi) {
     RequestApply();
   } else if (s == c.reset_dpi) {

@@ -48,4 +48,8 @@ FileChooser& ModalPageDialogs::Files() {
   return *files_;
 }
 
+bool ModalPageDialogs::ChooseShortcut(uint8_t&, uint8_t&) { return false; }
+
+bool ModalPageDialogs::SelectMacro(const MacroList&, int32_t&, int32_t&, int32_t&) { return false; }
+
 }  // namespace brevak

@@ -9,6 +9,7 @@
 
 #include "dialogs/file_chooser.h"
 #include "platform/winapi.h"
+#include "store/macro_store.h"
 #include "store/profile_store.h"
 
 namespace brevak {
@@ -29,6 +30,12 @@ class PageDialogs {
   virtual std::optional<std::u16string> AskProfileName(std::string_view title_key, const ProfileList& profiles) = 0;
   // Where files to export and import are chosen.
   virtual FileChooser& Files() = 0;
+  // The shortcut dialog showing `modifiers` (bits Ctrl, Shift, Alt, Windows key) and `key` (a
+  // HID usage); true when confirmed, with the choice in place.
+  virtual bool ChooseShortcut(uint8_t& modifiers, uint8_t& key) = 0;
+  // The macro selection dialog over the library, showing the entry's macro `index` (-1: none),
+  // repeat `mode` and loop `count`; true when confirmed, with the choice in place.
+  virtual bool SelectMacro(const MacroList& macros, int32_t& index, int32_t& mode, int32_t& count) = 0;
 };
 
 // The program's: the small dialogs, modal over `owner`.
@@ -41,8 +48,12 @@ class ModalPageDialogs : public PageDialogs {
   std::optional<DWORD> PickColor(DWORD color, POINT at) override;
   std::optional<std::u16string> AskProfileName(std::string_view title_key, const ProfileList& profiles) override;
   FileChooser& Files() override;
+  bool ChooseShortcut(uint8_t& modifiers, uint8_t& key) override;
+  bool SelectMacro(const MacroList& macros, int32_t& index, int32_t& mode, int32_t& count) override;
+  void SetHookTable(struct HookFunctionTable* hooks) { hooks_ = hooks; }
 
  private:
+  struct HookFunctionTable* hooks_ = nullptr;
   HWND owner_ = nullptr;
   std::unique_ptr<QtFileChooser> files_;
 };

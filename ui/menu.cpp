@@ -15,6 +15,34 @@ namespace brevak {
 CMenuWnd::CMenuWnd() = default;
 CMenuWnd::~CMenuWnd() { Close(); }
 
+// The elements of a menu; an element with elements of its own opens them as a submenu.
+void CMenuWnd::AddItems(QMenu* menu, const std::vector<LayoutNode>& nodes, HWND target) {
+  for (const LayoutNode& n : nodes) {
+    if (n.tag == u"MenuSeparator") {
+      menu->addSeparator();
+      continue;
+    }
+    if (n.tag != u"MenuElement") continue;
+    MenuCmd cmd;
+    if (const auto* v = n.Attribute(u"name")) cmd.szName = CDuiString(*v);
+    if (const auto* v = n.Attribute(u"userdata")) cmd.szUserData = CDuiString(*v);
+    if (const auto* key = n.Attribute(u"resourcetext")) cmd.szText = CDuiString(LanguageText(*key));
+    else if (const auto* text = n.Attribute(u"text")) cmd.szText = CDuiString(*text);
+    if (!n.children.empty()) {
+      QMenu* sub = menu->addMenu(cmd.szText.q());
+      sub->setObjectName(cmd.szName.q());
+      AddItems(sub, n.children, target);
+      continue;
+    }
+    QAction* action = menu->addAction(cmd.szText.q());
+    action->setObjectName(cmd.szName.q());
+    QObject::connect(action, &QAction::triggered, action, [target, cmd] {
+      auto* record = new MenuCmd(cmd);
+      if (!::PostMessageW(target, WM_MENUCLICK, reinterpret_cast<WPARAM>(record), 0)) delete record;
+    });
+  }
+}
+
 bool CMenuWnd::Init(CMenuElementUI*, const CDuiString& xml, POINT point, CPaintManagerUI* owner,
                     void*, DWORD) {
   Close();
@@ -27,24 +55,7 @@ bool CMenuWnd::Init(CMenuElementUI*, const CDuiString& xml, POINT point, CPaintM
   menu_ = new QMenu;
   menu_->setAttribute(Qt::WA_DeleteOnClose, false);
   HWND target = owner ? owner->GetPaintWindow() : nullptr;
-  for (const LayoutNode& n : root->children) {
-    if (n.tag == u"MenuSeparator") {
-      menu_->addSeparator();
-      continue;
-    }
-    if (n.tag != u"MenuElement") continue;
-    MenuCmd cmd;
-    if (const auto* v = n.Attribute(u"name")) cmd.szName = CDuiString(*v);
-    if (const auto* v = n.Attribute(u"userdata")) cmd.szUserData = CDuiString(*v);
-    if (const auto* key = n.Attribute(u"resourcetext")) cmd.szText = CDuiString(LanguageText(*key));
-    else if (const auto* text = n.Attribute(u"text")) cmd.szText = CDuiString(*text);
-    QAction* action = menu_->addAction(cmd.szText.q());
-    action->setObjectName(cmd.szName.q());
-    QObject::connect(action, &QAction::triggered, action, [target, cmd] {
-      auto* record = new MenuCmd(cmd);
-      if (!::PostMessageW(target, WM_MENUCLICK, reinterpret_cast<WPARAM>(record), 0)) delete record;
-    });
-  }
+  AddItems(menu_, root->children, target);
   point_ = point;
   menu_->popup(QPoint(point.x, point.y));
   return true;

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/winapi.h"
 #include "ui/dui_string.h"
@@ -30,6 +31,7 @@ struct MenuCmd {
 };
 
 class CMenuElementUI;
+struct LayoutNode;
 
 class CMenuWnd {
  public:
@@ -47,6 +49,8 @@ class CMenuWnd {
   void Close();
 
  private:
+  static void AddItems(QMenu* menu, const std::vector<LayoutNode>& nodes, HWND target);
+
   QPointer<QMenu> menu_;
   POINT point_{};
 };

@@ -47,6 +47,21 @@ class ScriptedDialogs : public PageDialogs {
     return name;
   }
   FileChooser& Files() override { return files; }
+  bool ChooseShortcut(uint8_t& modifiers, uint8_t& key) override {
+    asked.push_back("shortcut");
+    if (!shortcut) return false;
+    modifiers = shortcut->first;
+    key = shortcut->second;
+    return true;
+  }
+  bool SelectMacro(const MacroList&, int32_t& index, int32_t& mode, int32_t& count) override {
+    asked.push_back("macro");
+    if (!macro) return false;
+    index = macro->index;
+    mode = macro->mode;
+    count = macro->count;
+    return true;
+  }
   void Warn(std::string_view key) override { asked.push_back("warn " + std::string(key)); }
   void WarnText(std::u16string text) override { asked.push_back("warn " + Utf16ToUtf8(text)); }
   bool Confirm(std::string_view key) override {
@@ -63,6 +78,11 @@ class ScriptedDialogs : public PageDialogs {
   std::optional<DWORD> color;
   std::optional<std::u16string> name;
   ScriptedFiles files;
+  std::optional<std::pair<uint8_t, uint8_t>> shortcut;  // modifiers, key
+  struct MacroChoice {
+    int32_t index, mode, count;
+  };
+  std::optional<MacroChoice> macro;
 };
 
 class AppTest : public DataFolderTest {

@@ -1,0 +1,138 @@
+// What each mouse button does: its caption, the function menu of buttons 1..12 and the choice
+// made there (a function of the table, a keyboard shortcut or a macro of the library).
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QWidget>
+#include <cstring>
+
+#include "model/button_functions.h"
+#include "page/ms_1_page.h"
+#include "page/page_controls.h"
+#include "platform/text.h"
+#include "protocol/frames.h"
+
+namespace brevak {
+
+namespace {
+
+constexpr char kFunctionMenu[] = "ms_1_menu.xml";
+constexpr char kMacroMenuItem[] = "ms_1_select_macro";
+constexpr uint8_t kFunctionLeftClick = 1;
+// The left-click guard looks at buttons 1..16.
+constexpr int kGuardedButtons = 16;
+// Modifier bits of a shortcut, in the order captions name them.
+constexpr std::pair<uint8_t, const char16_t*> kModifierWords[] = {
+    {1, u"keyboard_ctrl_text"}, {2, u"keyboard_shift_text"}, {4, u"keyboard_alt_text"}, {8, u"keyboard_win_text"}};
+
+// A button whose macro would be written from slot 0 shares it with every other such button and
+// would overwrite button 1's later frames: the menu offers macros only where a button has
+// slots of its own.
+bool HasOwnMacroSlots(int button) { return kMacroSlotBase[size_t(button)] != 0; }
+
+}  // namespace
+
+std::u16string ButtonCaption(const ButtonEntry& b, const std::function<std::u16string(uint8_t)>& key_text) {
+  if (b.function_code == kFunctionShortcut) {
+    std::u16string caption;
+    for (const auto& [bit, word] : kModifierWords) {
+      if (b.shortcut_modifiers & bit) caption += LanguageText(word) + u"+";
+    }
+    return caption + key_text(b.shortcut_key);
+  }
+  if (b.function_code == kFunctionMacro) return LanguageText(u"assign_macro_text") + FixedToString(b.macro_name);
+  const ButtonFunction* f = FindButtonFunction(b.function_code);
+  return f && !f->caption_key.empty() ? LanguageText(Utf8ToUtf16(f->caption_key)) : std::u16string();
+}
+
+void CMS_1_Page::RefreshButtonLabel(int index) {
+  if (!controls_ || index < 0 || index >= kPageButtons || !controls_->key[size_t(index)]) return;
+  std::u16string caption;
+  device_.working.Read([&](const ProfileRecord& r) { caption = ButtonCaption(r.button[index], key_text_); });
+  controls_->key[size_t(index)]->SetText(caption);
+}
+
+void CMS_1_Page::OpenFunctionMenu(int button) {
+  CControlUI* key = controls_->key[size_t(button)];
+  if (!key || !pm_ || !pm_->GetHostWidget()) return;
+  menu_button_ = button;
+  function_menu_ = std::make_unique<CMenuWnd>();
+  const QRect window = pm_->GetHostWidget()->geometry();
+  const RECT pos = key->GetPos();
+  POINT at{window.left() + pos.right, window.top() + pos.top};
+  if (!function_menu_->Init(nullptr, kFunctionMenu, at, pm_, nullptr, 6)) return;
+  QMenu* menu = function_menu_->GetMenuUI();
+  if (!HasOwnMacroSlots(button)) {
+    if (auto* macro = menu->findChild<QAction*>(QString::fromLatin1(kMacroMenuItem))) macro->setVisible(false);
+  }
+  // Beside the button, or upwards from its bottom when the menu would leave the screen the
+  // window is on.
+  const QScreen* screen = pm_->GetHostWidget()->screen();
+  const QRect area = screen ? screen->availableGeometry() : QRect();
+  const int height = menu->sizeHint().height();
+  if (!area.isEmpty() && at.y + height > area.bottom() + 1) {
+    at.y = std::max(area.top(), window.top() + int(pos.bottom) - height);
+  }
+  menu->move(at.x, at.y);
+}
+
+void CMS_1_Page::ApplyMenuChoice(std::u16string_view item) {
+  const int n = menu_button_;
+  if (n < 0 || n >= kMenuButtons) return;
+  function_menu_.reset();
+  const ButtonFunction* f = FindButtonFunctionByMenuItem(Utf16ToUtf8(item));
+  const uint8_t code = f ? f->code : kFunctionLeftClick;
+  std::optional<ProfileRecord> copy = WorkingRecordCopy();
+  if (!copy) return;
+
+  bool left_click_stays = false;
+  for (int i = 0; i < kGuardedButtons; ++i) left_click_stays |= (i == n ? code : copy->button[i].function_code) == kFunctionLeftClick;
+  if (!left_click_stays) {
+    dialogs().Warn("one_click_text");
+    return;
+  }
+
+  const ButtonEntry& e = copy->button[n];
+  if (code == kFunctionShortcut) {
+    uint8_t modifiers = e.shortcut_modifiers, key = e.shortcut_key;
+    if (e.function_code != kFunctionShortcut) {
+      // The key bytes of another function mean nothing to a shortcut.
+      modifiers = key = 0;
+      EditWorkingRecord([n](ProfileRecord& r) {
+        std::memset(&r.button[n].shortcut_key, 0, 4);
+      });
+    }
+    if (!dialogs().ChooseShortcut(modifiers, key)) return;
+    EditWorkingRecord([&](ProfileRecord& r) {
+      r.button[n].shortcut_key = key;
+      r.button[n].shortcut_modifiers = modifiers;
+      if (modifiers || key) r.button[n].function_code = kFunctionShortcut;
+    });
+    if (!modifiers && !key) return;
+  } else if (code == kFunctionMacro) {
+    const bool had_macro = e.function_code == kFunctionMacro;
+    int32_t index = had_macro ? e.macro_list_index : -1;
+    int32_t mode = had_macro ? e.macro_repeat_mode : 0;
+    int32_t count = had_macro ? e.macro_loop_count : 1;
+    if (!dialogs().SelectMacro(macros_.list(), index, mode, count)) return;
+    if (index < 0 || size_t(index) >= macros_.list().size()) return;
+    const MacroRecord& m = *macros_.list()[size_t(index)];
+    EditWorkingRecord([&](ProfileRecord& r) {
+      ButtonEntry& b = r.button[n];
+      b.macro_repeat_mode = mode;
+      b.macro_loop_count = count;
+      b.macro_list_index = index;
+      std::memset(b.macro_name, 0, sizeof b.macro_name);
+      SetFixed(b.macro_name, FixedView(m.name));
+      b.macro_action_count = uint16_t(m.action_count);
+      std::memcpy(b.macro_actions, m.actions, sizeof b.macro_actions);
+      b.function_code = kFunctionMacro;
+    });
+  } else {
+    EditWorkingRecord([&](ProfileRecord& r) { r.button[n].function_code = code; });
+  }
+  RequestApply();
+  RefreshButtonLabel(n);
+}
+
+}  // namespace brevak
