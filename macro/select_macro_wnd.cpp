@@ -21,12 +21,7 @@ int ReadCount(std::u16string_view text) {
 
 }  // namespace
 
-UINT CMS_1_SelectMacro::Show(HWND owner) {
-  Create(owner, "MS_1_SelectMacro", WS_POPUP, WS_EX_TOOLWINDOW);
-  if (!m_pm.GetRoot()) return 0;  // a dialog without buttons would trap the user
-  CenterWindow();
-  return ShowModal();
-}
+UINT CMS_1_SelectMacro::Show(HWND owner) { return RunModal(owner, "MS_1_SelectMacro"); }
 
 void CMS_1_SelectMacro::InitWindow() {
   list_ = dynamic_cast<CListUI*>(m_pm.FindControl("list_macro"));

@@ -26,12 +26,7 @@ void CShortcutWnd::SetModifiers(uint8_t bits) {
   for (int i = 0; i < kShortcutFlags; ++i) m_flags[size_t(i)] = (bits >> i) & 1;
 }
 
-UINT CShortcutWnd::Show(HWND owner) {
-  Create(owner, "ShortcutWnd", WS_POPUP, WS_EX_TOOLWINDOW);
-  if (!m_pm.GetRoot()) return 0;  // a dialog without buttons would trap the user
-  CenterWindow();
-  return ShowModal();
-}
+UINT CShortcutWnd::Show(HWND owner) { return RunModal(owner, "ShortcutWnd"); }
 
 void CShortcutWnd::InitWindow() {
   for (int i = 0; i < kShortcutFlags; ++i) {
