@@ -10,7 +10,9 @@
 #include <QTimer>
 #include <functional>
 
+#include "macro/key_tables.h"
 #include "macro/select_macro_wnd.h"
+#include "platform/keyboard/keyboard_layout.h"
 #include "tests/common/ui_test_main.h"
 
 namespace brevak::test {
@@ -167,6 +169,20 @@ TEST(SelectMacroDialog, ShowsTheButtonsValuesAndReturnsTheChoice) {
     EXPECT_EQ(dlg.m_repeat_mode, c.got_mode);
     EXPECT_EQ(dlg.m_loop_count, c.got_count);
   }
+}
+
+// Every key name the key tables look up is in "lan.xml" (a missing one would show the key).
+TEST(KeyNames, EveryNamedKeyHasItsEnglishText) {
+  PinActiveLayout(KeyboardLayout::FromNames(LayoutNames{}));
+  auto missing = [](const std::u16string& text) {
+    return text.starts_with(u"key_") || text.ends_with(u"_Button");
+  };
+  for (uint32_t code = 0; code < 256; ++code) {
+    EXPECT_FALSE(missing(UsageToKeyText(code))) << "usage " << code << ": " << Utf16ToUtf8(UsageToKeyText(code));
+    EXPECT_FALSE(missing(VirtualKeyToKeyText(code))) << "virtual key " << code;
+  }
+  EXPECT_EQ(Utf16ToUtf8(UsageToKeyText(0x4B)), "Page Up");
+  PinActiveLayout(std::nullopt);
 }
 
 }  // namespace
