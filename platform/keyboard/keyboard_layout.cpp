@@ -6,6 +6,7 @@
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <vector>
