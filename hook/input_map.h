@@ -15,11 +15,9 @@ struct HookInput {
   LPARAM lParam;
 };
 
-// The Windows virtual-key code of an X keysym; 0 for keys that have none we report.
-UINT VirtualKeyOfKeysym(unsigned long keysym);
-
-// A key transition with its virtual key; nothing for a key without one.
-std::optional<HookInput> KeyInput(unsigned long keysym, bool press);
+// A key transition with its virtual key (KeyboardLayout::VirtualKeyOfKeyCode); nothing for a key
+// without one (0).
+std::optional<HookInput> KeyInput(UINT vk, bool press);
 
 // An X button transition (1 left, 2 middle, 3 right, 4/5 wheel up/down, 6/7 wheel left/right,
 // 8 back, 9 forward); nothing for other buttons and for wheel "releases".

@@ -1,6 +1,7 @@
 #include "hook/raw_input.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <poll.h>
@@ -75,8 +76,32 @@ bool RawInputCapture::Connect() {
   XISetMask(bits, XI_RawButtonRelease);
   XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
   XISelectEvents(display_, DefaultRootWindow(display_), &mask, 1);
+  // A new keymap (the desktop's layout settings) comes as XKB's own events, not MappingNotify.
+  int xkb_opcode = 0, xkb_error = 0, xkb_major = XkbMajorVersion, xkb_minor = XkbMinorVersion;
+  if (XkbQueryExtension(display_, &xkb_opcode, &xkb_event_, &xkb_error, &xkb_major, &xkb_minor)) {
+    constexpr unsigned long kKeymapChanges = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+    XkbSelectEvents(display_, XkbUseCoreKbd, kKeymapChanges, kKeymapChanges);
+  } else {
+    xkb_event_ = -1;
+  }
+  ReadLayout();
   XSync(display_, False);
   return !lost_;
+}
+
+void RawInputCapture::ReadLayout() {
+  if (auto layout = brevak::KeyboardLayout::FromServer(XGetXCBConnection(display_))) {
+    layout_ = *layout;
+  } else if (auto named = brevak::KeyboardLayout::FromEnvironment()) {
+    layout_ = *named;  // a server without XKB: the keymap is most likely the usual one
+  }
+}
+
+// The key's virtual key in the group in effect now (the user may switch layouts at any time).
+UINT RawInputCapture::VirtualKey(int keycode) {
+  XkbStateRec state{};
+  const uint32_t group = XkbGetState(display_, XkbUseCoreKbd, &state) == Success ? state.group : 0;
+  return layout_.InGroup(group).VirtualKeyOfKeyCode(UINT(keycode));
 }
 
 RawInputCapture::~RawInputCapture() {
@@ -125,6 +150,12 @@ void RawInputCapture::Run() {
 void RawInputCapture::Handle(XEvent& event) {
   if (event.type == MappingNotify) {
     XRefreshKeyboardMapping(&event.xmapping);
+    if (event.xmapping.request == MappingKeyboard) ReadLayout();
+    return;
+  }
+  if (event.type == xkb_event_) {
+    const int kind = reinterpret_cast<const XkbAnyEvent&>(event).xkb_type;
+    if (kind == XkbNewKeyboardNotify || kind == XkbMapNotify) ReadLayout();
     return;
   }
   XGenericEventCookie& cookie = event.xcookie;
@@ -134,11 +165,7 @@ void RawInputCapture::Handle(XEvent& event) {
   switch (cookie.evtype) {
     case XI_RawKeyPress:
     case XI_RawKeyRelease:
-      // The key as the layout names it unshifted (group 0, level 0), like a Windows key code.
-      if (raw->detail >= 8 && raw->detail <= 255) {
-        const KeySym keysym = XkbKeycodeToKeysym(display_, KeyCode(raw->detail), 0, 0);
-        input = KeyInput(keysym, cookie.evtype == XI_RawKeyPress);
-      }
+      input = KeyInput(VirtualKey(raw->detail), cookie.evtype == XI_RawKeyPress);
       break;
     case XI_RawButtonPress:
     case XI_RawButtonRelease:

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "hook/input_map.h"
+#include "platform/keyboard/keyboard_layout.h"
 
 typedef struct _XDisplay Display;
 union _XEvent;
@@ -37,11 +38,16 @@ class RawInputCapture {
   bool Connect();
   void Run();
   void Handle(_XEvent& event);
+  // The server's keymap, read when capture starts and again when the server says it changed.
+  void ReadLayout();
+  UINT VirtualKey(int keycode);
   static void OnConnectionLost(Display*, void* self);
 
   Sink sink_;
   Display* display_ = nullptr;  // closed by the thread when it finds it broken
   int xi_opcode_ = 0;
+  int xkb_event_ = -1;  // XKB's event code; -1 without XKB
+  brevak::KeyboardLayout layout_;  // the capture thread's, after Connect
   int stop_fd_ = -1;  // eventfd: written once to end the thread
   bool handler_installed_ = false;
   std::atomic<bool> lost_{false};

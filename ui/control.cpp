@@ -89,6 +89,26 @@ class FocusWatcher : public QObject {
   CControlUI* control_;
 };
 
+// Swallows every key of a key-capture field, before Qt moves the focus on Tab or the field
+// reports Enter; shortcuts of the window do not see them either.
+class KeySwallower : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    switch (e->type()) {
+      case QEvent::ShortcutOverride:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+        e->accept();
+        return true;
+      default:
+        return false;
+    }
+  }
+};
+
 // Sliders and combo boxes inside a scrolling column would change under a passing wheel; they
 // take the wheel only once the user has focused them, and hand it on to the column otherwise.
 class WheelGuard : public QObject {
@@ -403,6 +423,22 @@ void CEditUI::SetReadOnly(bool readOnly) {
   if (edit()) edit()->setReadOnly(readOnly);
 }
 
+void CEditUI::SetKeyCapture(bool on) {
+  auto* e = edit();
+  if (!e) return;
+  e->setReadOnly(on);
+  e->setContextMenuPolicy(on ? Qt::NoContextMenu : Qt::DefaultContextMenu);
+  // Found by name: without Q_OBJECT a filter's type cannot be told from other child objects.
+  const QString name = QStringLiteral("dui_key_swallower");
+  QObject* swallower = e->findChild<QObject*>(name, Qt::FindDirectChildrenOnly);
+  if (on && !swallower) {
+    swallower = new KeySwallower(e);
+    swallower->setObjectName(name);
+    e->installEventFilter(swallower);
+  }
+  if (!on) delete swallower;
+}
+
 void CEditUI::SetSel(long start, long end) {
   if (!edit()) return;
   if (start < 0) {
@@ -418,6 +454,7 @@ void CEditUI::SetSel(long start, long end) {
 void CEditUI::SetAttribute(std::u16string_view name, std::u16string_view value) {
   if (name == u"maxchar") SetMaxChar(ToInt(value));
   else if (name == u"readonly") SetReadOnly(IsTrue(value));
+  else if (name == u"keycapture") SetKeyCapture(IsTrue(value));
   else if (name == u"align" && edit()) edit()->setAlignment(ToAlign(value));
   else if (name == u"numberonly" && edit()) {
     edit()->setValidator(IsTrue(value) ? new QRegularExpressionValidator(

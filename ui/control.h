@@ -179,6 +179,9 @@ class CEditUI : public CControlUI {
   void SetMaxChar(int n);
   void SetReadOnly(bool readOnly);
   void SetSel(long start, long end);
+  // A field that shows a key caught elsewhere (the Hook library): it takes no typed text, and
+  // every key pressed in it, Tab, Enter and Esc too, stays there instead of acting on the window.
+  void SetKeyCapture(bool on);
 
  protected:
   void ApplyText(const CDuiString& text) override;

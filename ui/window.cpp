@@ -236,6 +236,13 @@ void WindowImplBase::Notify(TNotifyUI& msg) {
   if (msg.sType.str() == u"click") OnClick(msg);
 }
 
+UINT WindowImplBase::RunModal(HWND owner, const CDuiString& name) {
+  Create(owner, name, WS_POPUP, WS_EX_TOOLWINDOW);
+  if (!m_pm.GetRoot()) return 0;
+  CenterWindow();
+  return ShowModal();
+}
+
 void WindowImplBase::OnClick(TNotifyUI&) {}
 
 LRESULT WindowImplBase::HandleCustomMessage(UINT, WPARAM, LPARAM, BOOL& bHandled) {

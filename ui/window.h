@@ -92,6 +92,10 @@ class WindowImplBase : public CWindowWnd, public CNotifyPump, public INotifyUI {
   WindowImplBase() = default;
   CPaintManagerUI& GetPaintManager() { return m_pm; }
   void Notify(TNotifyUI& msg) override;
+  // A dialog's whole run: made over `owner` as a tool window named `name`, centred and shown
+  // modally; the value given to Close. 0, without showing anything, when the layout cannot be
+  // built: a dialog without buttons would trap the user.
+  UINT RunModal(HWND owner, const CDuiString& name);
 
  protected:
   virtual CDuiString GetSkinFile() = 0;

@@ -30,6 +30,27 @@ TEST_F(HookCaptureTest, KeyTransitionsArriveAsVirtualKeys) {
   window_.ExpectNext(expected);
 }
 
+// Keys are reported as the server's layout has them, in the group in effect; a switch of group
+// or a new keymap counts from the next key on. X key codes: 24 the US Q position, 10 the "1"
+// key, 47 the US ";" position, 58 the US M position, 29 the US Y position.
+TEST_F(HookCaptureTest, KeysFollowTheServersLayoutAndGroup) {
+  ASSERT_TRUE(SetServerLayout("us,fr"));
+  Install(window_);
+  const auto tap = [&](std::initializer_list<unsigned> codes, std::initializer_list<WPARAM> vks) {
+    for (unsigned code : codes) input_.TapKeyCode(code);
+    Inputs expected;
+    for (WPARAM vk : vks) expected.insert(expected.end(), {{vk, 0}, {vk, 1}});
+    window_.ExpectNext(expected);
+  };
+  tap({24, 10, 47, 58}, {'Q', '1', 0xBA, 'M'});
+  // French: A where the US Q is, "&1" is still 1, the US ";" key prints m, and the US M key
+  // (",") takes the code m left free.
+  input_.LockGroup(1);
+  tap({24, 10, 47, 58}, {'A', '1', 'M', 0xBA});
+  ASSERT_TRUE(SetServerLayout("de"));
+  tap({29, 47}, {'Z', 0xBA});
+}
+
 TEST_F(HookCaptureTest, MouseButtonsArriveAsMouseMessages) {
   Install(window_);
   for (unsigned button : {1, 3, 2, 8, 9}) input_.Click(button);

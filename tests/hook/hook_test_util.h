@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 // After gtest: Xlib's macros (None, Bool, Status) would break its headers.
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <ostream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -68,9 +71,18 @@ class FakeInput {
   bool Tap(KeySym keysym) {
     const KeyCode code = XKeysymToKeycode(display_, keysym);
     if (code == 0) return false;
+    TapKeyCode(code);
+    return true;
+  }
+  // The key at an X key code (evdev code + 8), whatever the layout puts on it.
+  void TapKeyCode(unsigned code) {
     for (bool press : {true, false}) XTestFakeKeyEvent(display_, code, press, CurrentTime);
     XSync(display_, False);
-    return true;
+  }
+  // Makes `group` of the server's keymap the one in effect, as a layout switch does.
+  void LockGroup(unsigned group) {
+    XkbLockGroup(display_, XkbUseCoreKbd, group);
+    XSync(display_, False);
   }
   void Click(unsigned button) {
     for (bool press : {true, false}) XTestFakeButtonEvent(display_, button, press, CurrentTime);
@@ -80,6 +92,11 @@ class FakeInput {
  private:
   Display* display_;
 };
+
+// Gives the test's server a new keymap of these layouts, as the desktop's layout settings do.
+inline bool SetServerLayout(const std::string& layouts) {
+  return std::system(("setxkbmap -layout " + layouts).c_str()) == 0;
+}
 
 class HookFixture : public ::testing::Test {
  protected:
