@@ -1,5 +1,6 @@
 #include "page/ms_1_page.h"
 
+#include "macro/key_tables.h"
 #include "model/device_values.h"
 #include "page/page_controls.h"
 #include "page/page_messages.h"
@@ -8,7 +9,8 @@
 namespace brevak {
 
 CMS_1_Page::CMS_1_Page(ProfileStore& profiles, MacroStore& macros)
-    : profiles_(profiles), macros_(macros), device_(profiles) {}
+    : profiles_(profiles), macros_(macros), key_text_([](uint8_t usage) { return UsageToKeyText(usage); }),
+      device_(profiles) {}
 
 CMS_1_Page::~CMS_1_Page() { ShutDown(); }
 
@@ -19,6 +21,7 @@ void CMS_1_Page::Show(std::string_view control, bool visible) {
 void CMS_1_Page::BindControls() {
   LookUpControls();
   modal_dialogs_.SetOwner(main_window_);
+  modal_dialogs_.SetHookTable(hooks_);
   device_.monitor.SetLightingPanels([this] { UpdateLightingPanels(); });
   device_.Bind(main_window_, view_);
 }

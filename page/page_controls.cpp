@@ -10,6 +10,7 @@
 #include "dialogs/small_dialogs.h"
 #include "model/button_functions.h"
 #include "model/device_values.h"
+#include "platform/keyboard/keyboard_layout.h"
 #include "page/ms_1_page.h"
 #include "page/page_messages.h"
 #include "page/mouse_settings.h"
@@ -181,6 +182,8 @@ void CMS_1_Page::RefreshControls() {
   }
   RefreshValueLabels(r);
   if (c.movemode) c.movemode->SetCheck(r.move_mode != 0);
+  // Shortcut captions name their keys in the user's current layout.
+  RefreshActiveLayout();
   for (int i = 0; i < kPageButtons; ++i) {
     if (c.key[size_t(i)]) c.key[size_t(i)]->SetText(ButtonCaption(r.button[i], key_text_));
   }

@@ -2,6 +2,8 @@
 
 #include "dialogs/profile_name.h"
 #include "dialogs/small_dialogs.h"
+#include "macro/select_macro_wnd.h"
+#include "macro/shortcut_wnd.h"
 
 namespace brevak {
 
@@ -48,8 +50,28 @@ FileChooser& ModalPageDialogs::Files() {
   return *files_;
 }
 
-bool ModalPageDialogs::ChooseShortcut(uint8_t&, uint8_t&) { return false; }
+bool ModalPageDialogs::ChooseShortcut(uint8_t& modifiers, uint8_t& key) {
+  CShortcutWnd dialog;
+  dialog.SetModifiers(modifiers);
+  dialog.m_key = key;
+  dialog.m_hook = hooks_;
+  if (dialog.Show(owner_) != 1) return false;
+  modifiers = dialog.Modifiers();
+  key = uint8_t(dialog.m_key);
+  return true;
+}
 
-bool ModalPageDialogs::SelectMacro(const MacroList&, int32_t&, int32_t&, int32_t&) { return false; }
+bool ModalPageDialogs::SelectMacro(const MacroList& macros, int32_t& index, int32_t& mode, int32_t& count) {
+  CMS_1_SelectMacro dialog;
+  dialog.m_macros = &macros;
+  dialog.m_macro_index = index;
+  dialog.m_repeat_mode = mode;
+  dialog.m_loop_count = count;
+  if (dialog.Show(owner_) != 1) return false;
+  index = dialog.m_macro_index;
+  mode = dialog.m_repeat_mode;
+  count = dialog.m_loop_count;
+  return true;
+}
 
 }  // namespace brevak

@@ -14,6 +14,8 @@
 
 namespace brevak {
 
+struct HookFunctionTable;
+
 class PageDialogs {
  public:
   virtual ~PageDialogs() = default;
@@ -50,10 +52,11 @@ class ModalPageDialogs : public PageDialogs {
   FileChooser& Files() override;
   bool ChooseShortcut(uint8_t& modifiers, uint8_t& key) override;
   bool SelectMacro(const MacroList& macros, int32_t& index, int32_t& mode, int32_t& count) override;
-  void SetHookTable(struct HookFunctionTable* hooks) { hooks_ = hooks; }
+  // The Hook library's table, which the shortcut dialog's key field captures through.
+  void SetHookTable(const HookFunctionTable* hooks) { hooks_ = hooks; }
 
  private:
-  struct HookFunctionTable* hooks_ = nullptr;
+  const HookFunctionTable* hooks_ = nullptr;
   HWND owner_ = nullptr;
   std::unique_ptr<QtFileChooser> files_;
 };
