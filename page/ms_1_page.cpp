@@ -5,6 +5,7 @@
 #include "page/page_controls.h"
 #include "page/page_messages.h"
 #include "page/paint_manager_view.h"
+#include "platform/text.h"
 
 namespace brevak {
 
@@ -38,6 +39,7 @@ void CMS_1_Page::StartUp() {
   // guard to swallow; kept armed it would eat the user's first switch.
   list_guard_ = 0;
   RefreshControls();
+  CollectStoreEvents();
 }
 
 void CMS_1_Page::RequestApply() { PostMessageW(main_window_, kMsgSettingsChanged, 0, 0); }
@@ -46,7 +48,30 @@ void CMS_1_Page::SelectProfile(int index) {
   if (device_.working.Select(index)) device_.worker.RequestFullWrite();
 }
 
-void CMS_1_Page::OnDeviceMessage(UINT msg, WPARAM wParam, LPARAM lParam) { device_.OnMessage(msg, wParam, lParam); }
+void CMS_1_Page::OnDeviceMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == kMsgStoreEvents) {
+    TellStoreEvents();
+    return;
+  }
+  device_.OnMessage(msg, wParam, lParam);
+  // An apply ends with a save; a status report the mouse sent is saved at once.
+  CollectStoreEvents();
+}
+
+void CMS_1_Page::CollectStoreEvents() {
+  for (StoreEvent& e : profiles_.TakeEvents()) store_events_.push_back(std::move(e));
+  for (StoreEvent& e : macros_.TakeEvents()) store_events_.push_back(std::move(e));
+  if (store_events_.empty() || store_events_posted_) return;
+  store_events_posted_ = true;
+  PostMessageW(main_window_, kMsgStoreEvents, 0, 0);
+}
+
+void CMS_1_Page::TellStoreEvents() {
+  store_events_posted_ = false;
+  std::vector<StoreEvent> events = std::move(store_events_);
+  store_events_.clear();
+  for (const StoreEvent& e : events) dialogs().WarnText(StoreEventText(e));
+}
 
 void CMS_1_Page::OnDeviceTimer(UINT_PTR id) {
   switch (id) {
@@ -62,6 +87,21 @@ void CMS_1_Page::OnDeviceTimer(UINT_PTR id) {
       return;
     default: device_.OnTimer(id); return;
   }
+}
+
+std::u16string StoreEventText(const StoreEvent& e) {
+  const std::u16string file = Utf8ToUtf16(e.file.filename().string());
+  const std::u16string kept = Utf8ToUtf16(e.kept_as.string());
+  const std::u16string what =
+      LanguageText(e.file.filename() == MacroStorePath().filename() ? u"store_macros_text" : u"store_profiles_text");
+  switch (e.kind) {
+    case StoreEventKind::kRepaired: return Format(LanguageText(u"store_repaired_text"), what, kept);
+    case StoreEventKind::kMovedAside: return Format(LanguageText(u"store_moved_text"), file, kept, what);
+    case StoreEventKind::kLeftInPlace: return Format(LanguageText(u"store_left_text"), file, Utf8ToUtf16(e.reason));
+    case StoreEventKind::kTooLarge: return Format(LanguageText(u"store_too_large_text"), file, what, kept);
+    case StoreEventKind::kSaveFailed: return Format(LanguageText(u"store_save_failed_text"), Utf8ToUtf16(e.reason));
+  }
+  return {};
 }
 
 void CMS_1_Page::UpdateLightingPanels() {

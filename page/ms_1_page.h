@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "model/profile_record.h"
 #include "page/device_half.h"
@@ -18,12 +19,16 @@
 #include "protocol/ble_transport.h"
 #include "store/macro_store.h"
 #include "store/profile_store.h"
+#include "store/store_events.h"
 #include "ui/duilib.h"
 
 namespace brevak {
 
 struct HookFunctionTable;
 class PaintManagerView;
+
+// What the user is told of a store event: a repair, a file moved aside, a failed save.
+std::u16string StoreEventText(const StoreEvent& e);
 
 // Buttons 1..12 can be given another function; 13..18 show their captions only.
 inline constexpr int kMenuButtons = 12;
@@ -119,6 +124,10 @@ class CMS_1_Page : public CNotifyPump {
   void SwitchProfile(int index);
   void RefreshValueLabels(const ProfileRecord& r);
   void OpenMouseSettings();
+  // The stores' events: taken after anything that may have loaded or saved, told the user once
+  // each, from a message of their own (never inside another modal run).
+  void CollectStoreEvents();
+  void TellStoreEvents();
 
   // Button assignment (button_assignment.cpp).
   void OpenFunctionMenu(int button);
@@ -151,6 +160,8 @@ class CMS_1_Page : public CNotifyPump {
   int menu_button_ = -1;  // the button whose function menu was opened last
   std::unique_ptr<CMenuWnd> function_menu_;
   std::function<std::u16string(uint8_t)> key_text_;
+  std::vector<StoreEvent> store_events_;
+  bool store_events_posted_ = false;
 
   DeviceHalf device_;
 };

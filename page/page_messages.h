@@ -20,8 +20,11 @@ inline constexpr UINT kMsgApplyIndicator = 1562;
 // a notification value (PackBleValue). Status handling runs on the window thread only.
 inline constexpr UINT kMsgBleDevice = 1563;
 inline constexpr UINT kMsgBleValue = 1564;
+// The page's own: what happened to the store files since the user was last told (a repair, a
+// file moved aside, a failed save), shown once the message that caused it has been handled.
+inline constexpr UINT kMsgStoreEvents = 1565;
 // The main window hands kMsgInput1k..kMsgPageLast to the page's OnDeviceMessage.
-inline constexpr UINT kMsgPageLast = kMsgBleValue;
+inline constexpr UINT kMsgPageLast = kMsgStoreEvents;
 
 inline constexpr UINT_PTR kTimerWatchdog1k = 528;
 inline constexpr UINT_PTR kTimerDelayedApply = 529;

@@ -115,6 +115,7 @@ void CMS_1_Page::RenameProfile() {
   if (controls_->profile_list) {
     if (CControlUI* item = controls_->profile_list->GetItemAt(index)) item->SetText(stored);
   }
+  CollectStoreEvents();
 }
 
 void CMS_1_Page::ResetProfile() {
@@ -156,6 +157,7 @@ void CMS_1_Page::ImportProfileFile() {
   }
   AddListItem(name);
   ShowSelectedProfile(index);
+  CollectStoreEvents();  // the library was saved when the profile brought macros
 }
 
 }  // namespace brevak
