@@ -13,32 +13,70 @@ namespace fs = std::filesystem;
 
 fs::path MacroStorePath() { return GetDataFolder() / "ms_1" / "macro.data"; }
 
+StoreLoad ParseMacroStore(std::span<const uint8_t> image, MacroList& list, std::string* damage) {
+  constexpr size_t kRecord = sizeof(MacroRecord);
+  list.clear();
+  const size_t whole = image.size() / kRecord;
+  for (size_t i = 0; i < std::min(whole, kMaxStoredMacros); ++i) {
+    auto m = std::make_unique_for_overwrite<MacroRecord>();
+    std::memcpy(static_cast<void*>(m.get()), image.data() + i * kRecord, kRecord);
+    list.push_back(std::move(m));
+  }
+  const char* problem = whole > kMaxStoredMacros        ? "more macros than can be loaded"
+                        : image.size() % kRecord != 0 ? "its last macro is cut off"
+                                                      : nullptr;
+  if (!problem) return StoreLoad::kLoaded;
+  if (damage) *damage = problem;
+  return StoreLoad::kRepaired;
+}
+
+std::vector<std::span<const uint8_t>> MacroStoreImage(const MacroList& list) {
+  std::vector<std::span<const uint8_t>> pieces;
+  pieces.reserve(list.size());
+  for (const auto& m : list) pieces.emplace_back(reinterpret_cast<const uint8_t*>(m.get()), sizeof(MacroRecord));
+  return pieces;
+}
+
 StoreLoad MacroStore::Load() {
   list_.clear();
-  damaged_.Reset();
-  RemoveStaleTemporaries(file_);  // left by a save that was killed before its rename
-  auto bytes = ReadWholeFile(file_);
-  if (!bytes) return StoreLoad::kLoaded;  // no library yet
-  const size_t records = bytes->size() / sizeof(MacroRecord);
-  for (size_t i = 0; i < records; ++i) {
-    auto m = std::make_unique<MacroRecord>();
-    std::memcpy(static_cast<void*>(m.get()), bytes->data() + i * sizeof(MacroRecord), sizeof(MacroRecord));
-    list_.push_back(std::move(m));
+  original_.Reset();
+  RemoveStaleTemporaries(file_);  // left by saves and copies that were killed
+  FileRead in = ReadRegularFile(file_, kMaxMacroStoreBytes);
+  if (in.state == FileState::kMissing) return StoreLoad::kLoaded;  // no library yet
+  if (in.state != FileState::kRead) {
+    // The first save would replace it unseen: it goes aside now, or saves wait until it can.
+    original_.Keep(file_, "unreadable", AsideHow::kMove, StoreEventKind::kMovedAside, in.reason);
+    return StoreLoad::kFirstRun;
   }
-  if (bytes->size() % sizeof(MacroRecord) == 0) return StoreLoad::kLoaded;
-  // A cut-off last record: keep the whole ones, keep the original aside, write a valid file.
-  damaged_.Keep(file_);
-  Save();
+  std::string damage;
+  const StoreLoad how = ParseMacroStore(in.bytes, list_, &damage);
+  in.bytes = {};
+  if (in.larger) {
+    original_.Keep(file_, "too-large", AsideHow::kLinkOrMove, StoreEventKind::kTooLarge,
+                   "more than " + std::to_string(kMaxStoredMacros) + " macros");
+  } else if (how == StoreLoad::kRepaired) {
+    // A cut-off last record: the whole ones are kept, the original aside, a valid file written.
+    original_.Keep(file_, "damaged", AsideHow::kLinkOrCopy, StoreEventKind::kRepaired, damage);
+  } else {
+    return StoreLoad::kLoaded;
+  }
+  if (!original_.pending()) Save();
   return StoreLoad::kRepaired;
 }
 
 bool MacroStore::Save() {
-  if (!damaged_.Secured(file_)) return false;
-  if (!EnsureFolder(file_.parent_path())) return false;
-  std::vector<std::span<const uint8_t>> pieces;
-  pieces.reserve(list_.size());
-  for (const auto& m : list_) pieces.emplace_back(reinterpret_cast<const uint8_t*>(m.get()), sizeof(MacroRecord));
-  return WriteFileAtomic(file_, pieces);
+  std::string why;
+  std::error_code error;
+  if (!original_.Secured(why)) {
+    events_.SaveFailed(file_, why);
+    return false;
+  }
+  if (!EnsureFolder(file_.parent_path(), &error) || !WriteFileAtomic(file_, MacroStoreImage(list_), &error)) {
+    events_.SaveFailed(file_, error.message());
+    return false;
+  }
+  events_.SaveSucceeded();
+  return true;
 }
 
 MacroRecord* AddMacro(MacroStore& store) {
