@@ -45,7 +45,7 @@ StoreLoad ParseProfileStore(std::span<const uint8_t> image, ProfileStoreHeader& 
   constexpr size_t kHeader = sizeof(ProfileStoreHeader), kRecord = sizeof(ProfileRecord);
   list.clear();
   std::memset(&header, 0, kHeader);
-  std::memcpy(&header, image.data(), std::min(image.size(), kHeader));
+  if (!image.empty()) std::memcpy(&header, image.data(), std::min(image.size(), kHeader));
   const size_t whole = image.size() > kHeader ? (image.size() - kHeader) / kRecord : 0;
   for (size_t i = 0; i < std::min(whole, kMaxStoredProfiles); ++i) {
     auto r = std::make_unique_for_overwrite<ProfileRecord>();
