@@ -110,7 +110,7 @@ FileRead ReadRegularFile(const fs::path& path, size_t limit) {
   FileRead out;
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return out;
+    if (errno == ENOENT || errno == ENOTDIR) return out;  // no such file (or no folder for it)
     out.state = FileState::kUnreadable;
     out.reason = LastError().message();
     return out;
