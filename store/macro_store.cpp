@@ -39,45 +39,23 @@ std::vector<std::span<const uint8_t>> MacroStoreImage(const MacroList& list) {
 
 StoreLoad MacroStore::Load() {
   list_.clear();
-  original_.Reset();
-  RemoveStaleTemporaries(file_);  // left by saves and copies that were killed
-  FileRead in = ReadRegularFile(file_, kMaxMacroStoreBytes);
+  FileRead in = file_.Read(kMaxMacroStoreBytes);
   if (in.state == FileState::kMissing) return StoreLoad::kLoaded;  // no library yet
   if (in.state != FileState::kRead) {
     // The first save would replace it unseen: it goes aside now, or saves wait until it can.
-    original_.Keep(file_, "unreadable", AsideHow::kMove, StoreEventKind::kMovedAside, in.reason);
+    file_.KeepUnreadable(in);
     return StoreLoad::kFirstRun;
   }
   std::string damage;
   const StoreLoad how = ParseMacroStore(in.bytes, list_, &damage);
   in.bytes = {};
-  if (in.larger) {
-    original_.Keep(file_, "too-large", AsideHow::kLinkOrMove, StoreEventKind::kTooLarge,
-                   "more than " + std::to_string(kMaxStoredMacros) + " macros");
-  } else if (how == StoreLoad::kRepaired) {
-    // A cut-off last record: the whole ones are kept, the original aside, a valid file written.
-    original_.Keep(file_, "damaged", AsideHow::kLinkOrCopy, StoreEventKind::kRepaired, damage);
-  } else {
+  if (!file_.KeepIfUnusable(in, how, damage, "more than " + std::to_string(kMaxStoredMacros) + " macros"))
     return StoreLoad::kLoaded;
-  }
-  if (!original_.pending()) Save();
+  if (file_.may_write()) Save();  // the whole records, in a valid file
   return StoreLoad::kRepaired;
 }
 
-bool MacroStore::Save() {
-  std::string why;
-  std::error_code error;
-  if (!original_.Secured(why)) {
-    events_.SaveFailed(file_, why);
-    return false;
-  }
-  if (!EnsureFolder(file_.parent_path(), &error) || !WriteFileAtomic(file_, MacroStoreImage(list_), &error)) {
-    events_.SaveFailed(file_, error.message());
-    return false;
-  }
-  events_.SaveSucceeded();
-  return true;
-}
+bool MacroStore::Save() { return file_.Write(MacroStoreImage(list_)); }
 
 MacroRecord* AddMacro(MacroStore& store) {
   auto& list = store.list();

@@ -9,9 +9,9 @@
 
 #include "model/macro_record.h"
 #include "model/profile_record.h"
-#include "store/kept_original.h"
 #include "store/profile_store.h"
 #include "store/store_events.h"
+#include "store/store_file.h"
 
 namespace brevak {
 
@@ -42,19 +42,17 @@ class MacroStore {
 
   MacroList& list() { return list_; }
   const MacroList& list() const { return list_; }
-  const std::filesystem::path& file() const { return file_; }
-  const std::filesystem::path& damaged_copy() const { return original_.KeptFor(StoreEventKind::kRepaired); }
-  const std::filesystem::path& unreadable_moved_to() const { return original_.KeptFor(StoreEventKind::kMovedAside); }
-  const std::filesystem::path& too_large_kept_as() const { return original_.KeptFor(StoreEventKind::kTooLarge); }
+  const std::filesystem::path& file() const { return file_.path(); }
+  const std::filesystem::path& damaged_copy() const { return file_.KeptFor(StoreEventKind::kRepaired); }
+  const std::filesystem::path& unreadable_moved_to() const { return file_.KeptFor(StoreEventKind::kMovedAside); }
+  const std::filesystem::path& too_large_kept_as() const { return file_.KeptFor(StoreEventKind::kTooLarge); }
 
   // What the user must be told since the last call; any thread.
-  std::vector<StoreEvent> TakeEvents() { return events_.Take(); }
+  std::vector<StoreEvent> TakeEvents() { return file_.TakeEvents(); }
 
  private:
-  std::filesystem::path file_;
+  StoreFile file_;
   MacroList list_;
-  StoreEventLog events_;
-  KeptOriginal original_{events_};
 };
 
 inline StoreLoad LoadMacroStore(MacroStore& store) { return store.Load(); }

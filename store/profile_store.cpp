@@ -82,55 +82,35 @@ StoreLoad ProfileStore::Load() {
   auto lock = Lock();
   list_.clear();
   std::memset(header_.get(), 0, sizeof(ProfileStoreHeader));
-  original_.Reset();
   list_changed_ = false;
 
-  RemoveStaleTemporaries(file_);  // left by saves and copies that were killed
-  FileRead in = ReadRegularFile(file_, kMaxProfileStoreBytes);
+  FileRead in = file_.Read(kMaxProfileStoreBytes);
   if (in.state != FileState::kRead) {
     // A file we may not read must not be replaced unseen: it is moved aside first.
-    if (in.state != FileState::kMissing)
-      original_.Keep(file_, "unreadable", AsideHow::kMove, StoreEventKind::kMovedAside, in.reason);
+    file_.KeepUnreadable(in);
     AddDefaultProfile(list_);
-    if (!original_.pending()) Save();
+    if (file_.may_write()) Save();
     return StoreLoad::kFirstRun;
   }
   std::string damage;
   const StoreLoad how = ParseProfileStore(in.bytes, *header_, list_, &damage);
   in.bytes = {};
-  if (in.larger) {
-    // No copy of a file this size: a second name, and its first profiles are loaded.
-    original_.Keep(file_, "too-large", AsideHow::kLinkOrMove, StoreEventKind::kTooLarge,
-                   "more than " + std::to_string(kMaxStoredProfiles) + " profiles");
-  } else if (how == StoreLoad::kRepaired) {
-    original_.Keep(file_, "damaged", AsideHow::kLinkOrCopy, StoreEventKind::kRepaired, damage);
-  } else {
+  if (!file_.KeepIfUnusable(in, how, damage, "more than " + std::to_string(kMaxStoredProfiles) + " profiles"))
     return StoreLoad::kLoaded;
-  }
-  if (!original_.pending()) Save();
+  if (file_.may_write()) Save();
   return StoreLoad::kRepaired;
 }
 
 bool ProfileStore::Save() {
   auto lock = Lock();
-  std::string why;
-  std::error_code error;
-  if (!original_.Secured(why)) {
-    events_.SaveFailed(file_, why);
-    return false;
-  }
-  if (!EnsureFolder(file_.parent_path(), &error) || !WriteFileAtomic(file_, ProfileStoreImage(*header_, list_), &error)) {
-    events_.SaveFailed(file_, error.message());
-    return false;
-  }
-  events_.SaveSucceeded();
+  if (!file_.Write(ProfileStoreImage(*header_, list_))) return false;
   list_changed_ = false;
   return true;
 }
 
 bool ProfileStore::SavePendingListChanges() {
   auto lock = Lock();
-  return list_changed_ || events_.failing() ? Save() : true;
+  return list_changed_ || file_.failing() ? Save() : true;
 }
 
 }  // namespace brevak

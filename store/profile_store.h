@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "model/profile_record.h"
-#include "store/kept_original.h"
 #include "store/store_events.h"
+#include "store/store_file.h"
 
 namespace brevak {
 
@@ -42,14 +42,6 @@ std::filesystem::path ProfileStorePath();  // <data>/ms_1/pro.data
 
 // Appends a reset record named after "add_profile_text" and the new list size, made unique.
 ProfileRecord* AddDefaultProfile(ProfileList& list);
-
-// How the last load went, for the page and for tests.
-enum class StoreLoad {
-  kLoaded,    // the file held a valid store
-  kFirstRun,  // no usable file: one default profile was created (and saved unless the file
-              // that was there could not be put aside)
-  kRepaired,  // damaged or too large: its readable records were kept, the original put aside
-};
 
 // Reads a "pro.data" image into `header` and `list`, replacing what they held. A damaged image
 // is repaired in memory: every whole record up to kMaxStoredProfiles is kept, a cut-off last one
@@ -85,24 +77,22 @@ class ProfileStore {
   const ProfileList& list() const { return list_; }
   ProfileStoreHeader& header() { return *header_; }
   const ProfileStoreHeader& header() const { return *header_; }
-  const std::filesystem::path& file() const { return file_; }
+  const std::filesystem::path& file() const { return file_.path(); }
   // Where the original of a store repaired on the last load is kept.
-  const std::filesystem::path& damaged_copy() const { return original_.KeptFor(StoreEventKind::kRepaired); }
+  const std::filesystem::path& damaged_copy() const { return file_.KeptFor(StoreEventKind::kRepaired); }
   // Where an unreadable store, or something that is not a file, was moved on the last load.
-  const std::filesystem::path& unreadable_moved_to() const { return original_.KeptFor(StoreEventKind::kMovedAside); }
+  const std::filesystem::path& unreadable_moved_to() const { return file_.KeptFor(StoreEventKind::kMovedAside); }
   // Where a store too large to load was put, its start being loaded.
-  const std::filesystem::path& too_large_kept_as() const { return original_.KeptFor(StoreEventKind::kTooLarge); }
+  const std::filesystem::path& too_large_kept_as() const { return file_.KeptFor(StoreEventKind::kTooLarge); }
 
   // What the user must be told since the last call; any thread.
-  std::vector<StoreEvent> TakeEvents() { return events_.Take(); }
+  std::vector<StoreEvent> TakeEvents() { return file_.TakeEvents(); }
 
  private:
-  std::filesystem::path file_;
+  StoreFile file_;
   std::recursive_mutex mutex_;
   std::unique_ptr<ProfileStoreHeader> header_;
   ProfileList list_;
-  StoreEventLog events_;
-  KeptOriginal original_{events_};
   std::atomic<bool> list_changed_ = false;
 };
 
