@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <functional>
+#include <map>
 
 #include "store/macro_store.h"
 #include "store/profile_store.h"
@@ -45,58 +46,45 @@ ino_t InodeOf(const fs::path& p) {
 
 void WriteText(const fs::path& p, const char* text) { std::ofstream(p) << text; }
 
+void MakeSparseGiB(const fs::path& p) {
+  int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, off_t(1) << 30), 0);
+  ::close(fd);
+}
+
 TEST_F(OddStoreFileTest, EveryOriginalIsKeptUnderAFreshNameWithoutHanging) {
   struct Odd {
     const char* what;
     std::function<void(const fs::path&)> make;
-    StoreEventKind kind;
-    const char* tag;
+    const char* tag;  // of the name it is kept under, which tells the event
   };
   const bool root = geteuid() == 0;  // root reads a file of mode 000: it is then only damaged
   const std::vector<Odd> odds = {
-      {"file of mode 000",
-       [](const fs::path& p) {
-         WriteText(p, "not a store");
-         fs::permissions(p, fs::perms::none);
-       },
-       root ? StoreEventKind::kRepaired : StoreEventKind::kMovedAside, root ? "damaged" : "unreadable"},
-      {"named pipe", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }, StoreEventKind::kMovedAside,
-       "unreadable"},
-      {"folder",
-       [](const fs::path& p) {
-         fs::create_directory(p);
-         WriteText(p / "inside", "the user's");
-       },
-       StoreEventKind::kMovedAside, "unreadable"},
-      {"link to /dev/zero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, StoreEventKind::kMovedAside,
-       "unreadable"},
-      {"link to nothing", [](const fs::path& p) { fs::create_symlink("gone", p); }, StoreEventKind::kMovedAside,
-       "unreadable"},
-      {"sparse file of 1 GiB",
-       [](const fs::path& p) {
-         int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-         ASSERT_GE(fd, 0);
-         ASSERT_EQ(::ftruncate(fd, off_t(1) << 30), 0);
-         ::close(fd);
-       },
-       StoreEventKind::kTooLarge, "too-large"},
+      {"file of mode 000", [](const fs::path& p) { WriteText(p, "x"), fs::permissions(p, fs::perms::none); },
+       root ? "damaged" : "unreadable"},
+      {"named pipe", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }, "unreadable"},
+      {"folder", [](const fs::path& p) { fs::create_directory(p), WriteText(p / "inside", "x"); }, "unreadable"},
+      {"link to /dev/zero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, "unreadable"},
+      {"link to nothing", [](const fs::path& p) { fs::create_symlink("gone", p); }, "unreadable"},
+      {"sparse file of 1 GiB", MakeSparseGiB, "too-large"},
   };
-  const std::vector<std::pair<const char*, LoadStore>> stores = {{"pro.data", LoadProfiles},
-                                                                 {"macro.data", LoadMacros}};
+  const std::map<std::string, StoreEventKind> kinds = {{"damaged", StoreEventKind::kRepaired},
+                                                       {"unreadable", StoreEventKind::kMovedAside},
+                                                       {"too-large", StoreEventKind::kTooLarge}};
+  const std::vector<std::pair<std::string, LoadStore>> stores = {{"pro.data", LoadProfiles}, {"macro.data", LoadMacros}};
   for (const auto& [name, load] : stores) {
     for (const auto& odd : odds) {
-      SCOPED_TRACE(std::string(name) + ", " + odd.what);
+      SCOPED_TRACE(name + ", " + odd.what);
       fs::remove_all(data_);
       const fs::path dir = data_ / "ms_1", file = dir / name;
       fs::create_directories(dir);
       // What killed saves and copies left is removed; a user's file of a similar name stays.
-      WriteText(dir / ("." + std::string(name) + ".Ab12Cd"), "temp");
-      WriteText(dir / ("." + std::string(name) + ".damaged.Xy34Zw"), "temp");
-      WriteText(dir / ("." + std::string(name) + ".notes"), "the user's");
+      for (const char* left : {".Ab12Cd", ".damaged.Xy34Zw", ".notes"}) WriteText(dir / ("." + name + left), "x");
 
       // Two in a row: the second never replaces the first.
       std::vector<std::pair<fs::path, ino_t>> kept;
-      for (int round = 0; round < 2; ++round) {
+      for (const char* suffix : {"", ".1"}) {
         fs::remove(file);
         odd.make(file);
         const ino_t original = InodeOf(file);
@@ -104,24 +92,19 @@ TEST_F(OddStoreFileTest, EveryOriginalIsKeptUnderAFreshNameWithoutHanging) {
         const std::vector<StoreEvent> events = load(file);
         alarm(0);
         ASSERT_EQ(events.size(), 1u);
-        EXPECT_EQ(events[0].kind, odd.kind);
+        EXPECT_EQ(events[0].kind, kinds.at(odd.tag));
         EXPECT_EQ(events[0].file, file);
         EXPECT_FALSE(events[0].reason.empty());
-        fs::path expected = file;
-        expected += "." + std::string(odd.tag) + (round ? ".1" : "");
-        EXPECT_EQ(events[0].kept_as, expected);
+        EXPECT_EQ(events[0].kept_as, dir / (name + "." + odd.tag + suffix));
         kept.emplace_back(events[0].kept_as, original);
       }
       // Both originals are still there, themselves (never copied: a 1 GiB copy would show).
       for (const auto& [path, inode] : kept) EXPECT_EQ(InodeOf(path), inode) << path;
-      EXPECT_FALSE(fs::exists(dir / ("." + std::string(name) + ".Ab12Cd")));
-      EXPECT_FALSE(fs::exists(dir / ("." + std::string(name) + ".damaged.Xy34Zw")));
-      EXPECT_TRUE(fs::exists(dir / ("." + std::string(name) + ".notes")));
+      EXPECT_FALSE(fs::exists(dir / ("." + name + ".Ab12Cd")));
+      EXPECT_FALSE(fs::exists(dir / ("." + name + ".damaged.Xy34Zw")));
+      EXPECT_TRUE(fs::exists(dir / ("." + name + ".notes")));
       // What is on disk now loads without a word.
       if (fs::exists(file)) EXPECT_TRUE(load(file).empty());
-      fs::permissions(dir, fs::perms::owner_all);
-      for (const auto& [path, inode] : kept)
-        if (!fs::is_symlink(path)) fs::permissions(path, fs::perms::owner_all, fs::perm_options::add);
     }
   }
 }
