@@ -1,13 +1,16 @@
 #pragma once
-// Scratch files for the store fuzz targets: one folder per process, in memory when /dev/shm
-// exists (every input is written, loaded and often saved with fsync), emptied per input.
+// Helpers of the store fuzz targets. Scratch files for the targets that import files: one
+// folder per process, in memory when /dev/shm exists, emptied per input.
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace brevak::fuzz {
 
@@ -38,6 +41,15 @@ inline void WriteInput(const std::filesystem::path& path, const uint8_t* data, s
 inline std::vector<uint8_t> ReadBack(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// The one image a store writes from its pieces, in a buffer kept across inputs (a fresh one
+// of a megabyte per input costs more than the parse).
+inline const std::vector<uint8_t>& Concatenate(const std::vector<std::span<const uint8_t>>& pieces) {
+  static std::vector<uint8_t> out;
+  out.clear();
+  for (auto p : pieces) out.insert(out.end(), p.begin(), p.end());
+  return out;
 }
 
 // Fails the run with a message the fuzzer log shows.

@@ -1,70 +1,69 @@
 #pragma once
-// Whole-file reads and crash-safe whole-file writes for the stores and exported files.
+// Bounded reads of regular files and crash-safe whole-file writes for the stores and
+// exported files.
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <span>
+#include <string>
+#include <system_error>
 #include <vector>
 
 namespace brevak {
 
-// The file's bytes, or nothing when it cannot be opened or read.
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::filesystem::path& path);
-
-// A file read in pieces, so that a large store goes straight into its records without a
-// second copy of the whole file.
-class FileReader {
- public:
-  explicit FileReader(const std::filesystem::path& path);
-  ~FileReader();
-  FileReader(const FileReader&) = delete;
-  FileReader& operator=(const FileReader&) = delete;
-
-  bool is_open() const { return fd_ >= 0; }
-  // Fills `dst` with up to `n` bytes; fewer only at the end of the file. Nothing on a read error.
-  std::optional<size_t> Read(void* dst, size_t n);
-
- private:
-  int fd_ = -1;
+enum class FileState {
+  kMissing,     // no entry of that name
+  kRead,        // a regular file, read (up to the limit)
+  kNotRegular,  // a folder, pipe, device, socket or a link to one: never opened for reading
+  kUnreadable,  // there, but it could not be opened or read (or a link that leads nowhere)
 };
+
+struct FileRead {
+  FileState state = FileState::kMissing;
+  std::vector<uint8_t> bytes;  // at most `limit` bytes
+  bool larger = false;         // the file holds more than `limit` bytes
+  std::string reason;          // why it could not be read, for the user
+};
+
+// Reads at most `limit` bytes of `path`, following a symbolic link only to a regular file.
+// Anything else is reported without a blocking open, so a pipe or a link to a device can
+// neither hang the caller nor feed it without end.
+FileRead ReadRegularFile(const std::filesystem::path& path, size_t limit);
 
 // Writes the pieces, in order, to a temporary file in the same folder, flushes it to disk
 // and renames it over `path`: a crash or a full disk leaves the old file or the new one,
-// never a mix. Returns false (and leaves the old file untouched) on any failure.
-bool WriteFileAtomic(const std::filesystem::path& path, std::span<const std::span<const uint8_t>> pieces);
+// never a mix. Returns false (and leaves the old file untouched) on any failure, with its
+// cause in `error` when given.
+bool WriteFileAtomic(const std::filesystem::path& path, std::span<const std::span<const uint8_t>> pieces,
+                     std::error_code* error = nullptr);
 
-inline bool WriteFileAtomic(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
+inline bool WriteFileAtomic(const std::filesystem::path& path, std::span<const uint8_t> bytes,
+                            std::error_code* error = nullptr) {
   std::span<const uint8_t> one[] = {bytes};
-  return WriteFileAtomic(path, one);
+  return WriteFileAtomic(path, one, error);
 }
 
-// Removes the temporary files that saves of `path` killed before their rename left behind
-// (".<name>.XXXXXX" in the same folder). Call it while no save of `path` can run. Returns
-// how many were removed.
+// Removes the temporary files that our saves and copies of `path` left when they were killed:
+// ".<name>.XXXXXX" beside it (and ".<name>.damaged.XXXXXX" of earlier builds), regular files
+// only, the six characters being mkstemp's letters and digits. Call it while no save of `path`
+// can run. Returns how many were removed.
 int RemoveStaleTemporaries(const std::filesystem::path& path);
 
 // Creates `dir` (and its parents) when missing; false when it is not a usable folder.
-bool EnsureFolder(const std::filesystem::path& dir);
+bool EnsureFolder(const std::filesystem::path& dir, std::error_code* error = nullptr);
 
-// Copies a file that could not be read as a store to "<name>.damaged" (or ".damaged.N"
-// when that exists already), so the user's original bytes survive any later save.
-// Returns the copy's path, or nothing when the copy failed.
-std::optional<std::filesystem::path> KeepDamagedCopy(const std::filesystem::path& path);
-
-// A damaged store file that must be copied aside before anything overwrites it. When the
-// copy fails at load time it is tried again before each save, and the save waits for it.
-class DamagedOriginal {
- public:
-  void Keep(const std::filesystem::path& file);
-  // True when the file may be overwritten.
-  bool Secured(const std::filesystem::path& file);
-  const std::filesystem::path& copy() const { return copy_; }
-  void Reset() { copy_.clear(), pending_ = false; }
-
- private:
-  std::filesystem::path copy_;
-  bool pending_ = false;
+// How an unusable store file is kept before anything is written over it.
+enum class AsideHow {
+  kLinkOrCopy,  // a second name (a hard link, else a copy): the store keeps its own name until
+                // a save replaces it, so a kill in between loses nothing
+  kLinkOrMove,  // too large to copy: a hard link, else the file itself is renamed
+  kMove,        // renamed: unreadable, or not a regular file at all
 };
+
+// Gives `file` the first name of "<name>.<tag>", "<name>.<tag>.1", "<name>.<tag>.2", ... that
+// no entry has, never replacing one (a name that already holds this very file is taken as it
+// is). Returns that name, or an empty path with the cause in `error`.
+std::filesystem::path PutAside(const std::filesystem::path& file, const std::string& tag, AsideHow how,
+                               std::error_code& error);
 
 }  // namespace brevak

@@ -13,33 +13,49 @@ namespace fs = std::filesystem;
 
 fs::path MacroStorePath() { return GetDataFolder() / "ms_1" / "macro.data"; }
 
-StoreLoad MacroStore::Load() {
-  list_.clear();
-  damaged_.Reset();
-  RemoveStaleTemporaries(file_);  // left by a save that was killed before its rename
-  auto bytes = ReadWholeFile(file_);
-  if (!bytes) return StoreLoad::kLoaded;  // no library yet
-  const size_t records = bytes->size() / sizeof(MacroRecord);
-  for (size_t i = 0; i < records; ++i) {
-    auto m = std::make_unique<MacroRecord>();
-    std::memcpy(static_cast<void*>(m.get()), bytes->data() + i * sizeof(MacroRecord), sizeof(MacroRecord));
-    list_.push_back(std::move(m));
+StoreLoad ParseMacroStore(std::span<const uint8_t> image, MacroList& list, std::string* damage) {
+  constexpr size_t kRecord = sizeof(MacroRecord);
+  list.clear();
+  const size_t whole = image.size() / kRecord;
+  for (size_t i = 0; i < std::min(whole, kMaxStoredMacros); ++i) {
+    auto m = std::make_unique_for_overwrite<MacroRecord>();
+    std::memcpy(static_cast<void*>(m.get()), image.data() + i * kRecord, kRecord);
+    list.push_back(std::move(m));
   }
-  if (bytes->size() % sizeof(MacroRecord) == 0) return StoreLoad::kLoaded;
-  // A cut-off last record: keep the whole ones, keep the original aside, write a valid file.
-  damaged_.Keep(file_);
-  Save();
+  const char* problem = whole > kMaxStoredMacros        ? "more macros than can be loaded"
+                        : image.size() % kRecord != 0 ? "its last macro is cut off"
+                                                      : nullptr;
+  if (!problem) return StoreLoad::kLoaded;
+  if (damage) *damage = problem;
   return StoreLoad::kRepaired;
 }
 
-bool MacroStore::Save() {
-  if (!damaged_.Secured(file_)) return false;
-  if (!EnsureFolder(file_.parent_path())) return false;
+std::vector<std::span<const uint8_t>> MacroStoreImage(const MacroList& list) {
   std::vector<std::span<const uint8_t>> pieces;
-  pieces.reserve(list_.size());
-  for (const auto& m : list_) pieces.emplace_back(reinterpret_cast<const uint8_t*>(m.get()), sizeof(MacroRecord));
-  return WriteFileAtomic(file_, pieces);
+  pieces.reserve(list.size());
+  for (const auto& m : list) pieces.emplace_back(reinterpret_cast<const uint8_t*>(m.get()), sizeof(MacroRecord));
+  return pieces;
 }
+
+StoreLoad MacroStore::Load() {
+  list_.clear();
+  FileRead in = file_.Read(kMaxMacroStoreBytes);
+  if (in.state == FileState::kMissing) return StoreLoad::kLoaded;  // no library yet
+  if (in.state != FileState::kRead) {
+    // The first save would replace it unseen: it goes aside now, or saves wait until it can.
+    file_.KeepUnreadable(in);
+    return StoreLoad::kFirstRun;
+  }
+  std::string damage;
+  const StoreLoad how = ParseMacroStore(in.bytes, list_, &damage);
+  in.bytes = {};
+  if (!file_.KeepIfUnusable(in, how, damage, "more than " + std::to_string(kMaxStoredMacros) + " macros"))
+    return StoreLoad::kLoaded;
+  if (file_.may_write()) Save();  // the whole records, in a valid file
+  return StoreLoad::kRepaired;
+}
+
+bool MacroStore::Save() { return file_.Write(MacroStoreImage(list_)); }
 
 MacroRecord* AddMacro(MacroStore& store) {
   auto& list = store.list();

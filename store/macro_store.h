@@ -3,12 +3,15 @@
 
 #include <filesystem>
 #include <memory>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "model/macro_record.h"
 #include "model/profile_record.h"
-#include "store/file_io.h"
 #include "store/profile_store.h"
+#include "store/store_events.h"
+#include "store/store_file.h"
 
 namespace brevak {
 
@@ -16,22 +19,40 @@ using MacroList = std::vector<std::unique_ptr<MacroRecord>>;
 
 std::filesystem::path MacroStorePath();  // <data>/ms_1/macro.data
 
+// More macros than anyone keeps: a larger "macro.data" is put aside and only its start loaded.
+inline constexpr size_t kMaxStoredMacros = 10000;
+inline constexpr size_t kMaxMacroStoreBytes = kMaxStoredMacros * sizeof(MacroRecord);
+
+// Reads a "macro.data" image into `list`, replacing what it held: every whole record up to
+// kMaxStoredMacros. kLoaded for a valid image, else kRepaired with what was wrong in `damage`.
+StoreLoad ParseMacroStore(std::span<const uint8_t> image, MacroList& list, std::string* damage = nullptr);
+// The image a save writes: each record, as pieces pointing into `list`.
+std::vector<std::span<const uint8_t>> MacroStoreImage(const MacroList& list);
+
 class MacroStore {
  public:
   explicit MacroStore(std::filesystem::path file = MacroStorePath()) : file_(std::move(file)) {}
 
-  StoreLoad Load();  // kLoaded (also for no file: an empty library) or kRepaired
+  // kLoaded (also for no file: an empty library), kRepaired (damaged or too large: its whole
+  // records kept, the original put aside) or kFirstRun (unreadable or not a file: an empty
+  // library, the file moved aside, or left in place with saves waiting until it can be moved).
+  StoreLoad Load();
+  // False when nothing could be written (recorded as an event).
   bool Save();
 
   MacroList& list() { return list_; }
   const MacroList& list() const { return list_; }
-  const std::filesystem::path& file() const { return file_; }
-  const std::filesystem::path& damaged_copy() const { return damaged_.copy(); }
+  const std::filesystem::path& file() const { return file_.path(); }
+  const std::filesystem::path& damaged_copy() const { return file_.KeptFor(StoreEventKind::kRepaired); }
+  const std::filesystem::path& unreadable_moved_to() const { return file_.KeptFor(StoreEventKind::kMovedAside); }
+  const std::filesystem::path& too_large_kept_as() const { return file_.KeptFor(StoreEventKind::kTooLarge); }
+
+  // What the user must be told since the last call; any thread.
+  std::vector<StoreEvent> TakeEvents() { return file_.TakeEvents(); }
 
  private:
-  std::filesystem::path file_;
+  StoreFile file_;
   MacroList list_;
-  DamagedOriginal damaged_;
 };
 
 inline StoreLoad LoadMacroStore(MacroStore& store) { return store.Load(); }

@@ -1,5 +1,6 @@
 #include "store/profile_store.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -39,80 +40,77 @@ ProfileRecord* AddDefaultProfile(ProfileList& list) {
   return list.back().get();
 }
 
+StoreLoad ParseProfileStore(std::span<const uint8_t> image, ProfileStoreHeader& header, ProfileList& list,
+                            std::string* damage) {
+  constexpr size_t kHeader = sizeof(ProfileStoreHeader), kRecord = sizeof(ProfileRecord);
+  list.clear();
+  std::memset(&header, 0, kHeader);
+  if (!image.empty()) std::memcpy(&header, image.data(), std::min(image.size(), kHeader));
+  const size_t whole = image.size() > kHeader ? (image.size() - kHeader) / kRecord : 0;
+  for (size_t i = 0; i < std::min(whole, kMaxStoredProfiles); ++i) {
+    auto r = std::make_unique_for_overwrite<ProfileRecord>();
+    std::memcpy(static_cast<void*>(r.get()), image.data() + kHeader + i * kRecord, kRecord);
+    list.push_back(std::move(r));
+  }
+  const char* problem = nullptr;
+  if (image.empty()) problem = "the file is empty";
+  else if (image.size() < kHeader) problem = "the file ends inside its header";
+  else if (whole > kMaxStoredProfiles) problem = "more profiles than can be loaded";
+  else if ((image.size() - kHeader) % kRecord != 0) problem = "its last profile is cut off";
+  else if (whole == 0) problem = "it holds no profile";
+  if (list.empty()) AddDefaultProfile(list);
+  if (header.selected_profile < 0 || size_t(header.selected_profile) >= list.size()) {
+    if (!problem) problem = "the selected profile is not in the list";
+    header.selected_profile = 0;
+  }
+  if (!problem) return StoreLoad::kLoaded;
+  if (damage) *damage = problem;
+  return StoreLoad::kRepaired;
+}
+
+std::vector<std::span<const uint8_t>> ProfileStoreImage(const ProfileStoreHeader& header, const ProfileList& list) {
+  std::vector<std::span<const uint8_t>> pieces;
+  pieces.reserve(list.size() + 1);
+  pieces.emplace_back(reinterpret_cast<const uint8_t*>(&header), sizeof(ProfileStoreHeader));
+  for (const auto& r : list) pieces.emplace_back(reinterpret_cast<const uint8_t*>(r.get()), sizeof(ProfileRecord));
+  return pieces;
+}
+
 ProfileStore::ProfileStore(fs::path file) : file_(std::move(file)), header_(std::make_unique<ProfileStoreHeader>()) {}
 
 StoreLoad ProfileStore::Load() {
   auto lock = Lock();
   list_.clear();
   std::memset(header_.get(), 0, sizeof(ProfileStoreHeader));
-  damaged_.Reset();
-  unreadable_moved_to_.clear();
   list_changed_ = false;
 
-  RemoveStaleTemporaries(file_);  // left by a save that was killed before its rename
-  std::error_code ec;
-  // Read straight into the header and the records: a store of many profiles is megabytes.
-  FileReader in(file_);
-  std::optional<size_t> header_bytes = in.Read(header_.get(), sizeof(ProfileStoreHeader));
-  size_t size = header_bytes.value_or(0), records = 0;
-  bool readable = header_bytes.has_value();
-  if (readable && size == sizeof(ProfileStoreHeader)) {
-    for (;;) {
-      auto r = std::make_unique_for_overwrite<ProfileRecord>();
-      std::optional<size_t> got = in.Read(r.get(), sizeof(ProfileRecord));
-      if (!got) readable = false;
-      if (!got || *got == 0) break;
-      size += *got;
-      if (*got < sizeof(ProfileRecord)) break;  // a cut-off last record is not kept
-      list_.push_back(std::move(r));
-      ++records;
-    }
-  }
-  if (!readable) {
-    list_.clear();
-    std::memset(header_.get(), 0, sizeof(ProfileStoreHeader));
-    // A file we may not read must not be replaced unseen: move it aside first.
-    bool may_write = true;
-    if (fs::exists(file_, ec)) {
-      fs::path aside = file_;
-      aside += ".unreadable";
-      fs::rename(file_, aside, ec);
-      if (!ec) unreadable_moved_to_ = aside;
-      else may_write = false;
-    }
+  FileRead in = file_.Read(kMaxProfileStoreBytes);
+  if (in.state != FileState::kRead) {
+    // A file we may not read must not be replaced unseen: it is moved aside first.
+    file_.KeepUnreadable(in);
     AddDefaultProfile(list_);
-    if (may_write) Save();
+    if (file_.may_write()) Save();
     return StoreLoad::kFirstRun;
   }
-
-  const bool whole = size == sizeof(ProfileStoreHeader) + records * sizeof(ProfileRecord) && records > 0;
-  const bool selection_ok = header_->selected_profile >= 0 && size_t(header_->selected_profile) < list_.size();
-  if (whole && selection_ok) return StoreLoad::kLoaded;
-
-  // Damaged: keep every complete record, keep the original bytes aside, write a valid store.
-  damaged_.Keep(file_);
-  if (list_.empty()) AddDefaultProfile(list_);
-  if (!selection_ok) header_->selected_profile = 0;
-  Save();
+  std::string damage;
+  const StoreLoad how = ParseProfileStore(in.bytes, *header_, list_, &damage);
+  in.bytes = {};
+  if (!file_.KeepIfUnusable(in, how, damage, "more than " + std::to_string(kMaxStoredProfiles) + " profiles"))
+    return StoreLoad::kLoaded;
+  if (file_.may_write()) Save();
   return StoreLoad::kRepaired;
 }
 
 bool ProfileStore::Save() {
   auto lock = Lock();
-  if (!damaged_.Secured(file_)) return false;
-  if (!EnsureFolder(file_.parent_path())) return false;
-  std::vector<std::span<const uint8_t>> pieces;
-  pieces.reserve(list_.size() + 1);
-  pieces.emplace_back(reinterpret_cast<const uint8_t*>(header_.get()), sizeof(ProfileStoreHeader));
-  for (const auto& r : list_) pieces.emplace_back(reinterpret_cast<const uint8_t*>(r.get()), sizeof(ProfileRecord));
-  if (!WriteFileAtomic(file_, pieces)) return false;
+  if (!file_.Write(ProfileStoreImage(*header_, list_))) return false;
   list_changed_ = false;
   return true;
 }
 
 bool ProfileStore::SavePendingListChanges() {
   auto lock = Lock();
-  return list_changed_ ? Save() : true;
+  return list_changed_ || file_.failing() ? Save() : true;
 }
 
 }  // namespace brevak

@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "model/profile_record.h"
-#include "store/file_io.h"
+#include "store/store_events.h"
+#include "store/store_file.h"
 
 namespace brevak {
 
@@ -23,6 +25,10 @@ struct ProfileStoreHeader {
 };
 static_assert(sizeof(ProfileStoreHeader) == 507724);
 static_assert(offsetof(ProfileStoreHeader, reserved_block) == 4);
+
+// More profiles than anyone keeps: a larger "pro.data" is put aside and only its start loaded.
+inline constexpr size_t kMaxStoredProfiles = 1000;
+inline constexpr size_t kMaxProfileStoreBytes = sizeof(ProfileStoreHeader) + kMaxStoredProfiles * sizeof(ProfileRecord);
 
 using ProfileList = std::vector<std::unique_ptr<ProfileRecord>>;
 
@@ -37,12 +43,14 @@ std::filesystem::path ProfileStorePath();  // <data>/ms_1/pro.data
 // Appends a reset record named after "add_profile_text" and the new list size, made unique.
 ProfileRecord* AddDefaultProfile(ProfileList& list);
 
-// How the last load went, for the page and for tests.
-enum class StoreLoad {
-  kLoaded,    // the file held a valid store
-  kFirstRun,  // no readable file: one default profile was created and saved
-  kRepaired,  // the file was damaged: its readable records were kept, the original copied aside
-};
+// Reads a "pro.data" image into `header` and `list`, replacing what they held. A damaged image
+// is repaired in memory: every whole record up to kMaxStoredProfiles is kept, a cut-off last one
+// dropped, an empty list gets a default profile and a selection outside the list becomes 0.
+// kLoaded for a valid image, else kRepaired with what was wrong in `damage`.
+StoreLoad ParseProfileStore(std::span<const uint8_t> image, ProfileStoreHeader& header, ProfileList& list,
+                            std::string* damage = nullptr);
+// The image a save writes, as pieces pointing into `header` and `list`: the header, then each record.
+std::vector<std::span<const uint8_t>> ProfileStoreImage(const ProfileStoreHeader& header, const ProfileList& list);
 
 // The list, its header and the file, behind one lock: list changes and saves come from the
 // window thread, the apply worker and the Bluetooth callback thread.
@@ -53,10 +61,13 @@ class ProfileStore {
   // Holds the lock for a list change; saves taken while it is held wait for it.
   std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(mutex_); }
 
+  // Never blocks on or reads without end from what is not a regular file; an unusable file is
+  // put aside under a fresh name before anything is written (see StoreEventKind).
   StoreLoad Load();
-  // Writes header and list atomically; false when nothing could be written.
+  // Writes header and list atomically; false when nothing could be written (recorded as an event).
   bool Save();
-  // The save that shutdown calls: writes only when the list changed since the last save.
+  // The save that shutdown calls: writes only when the list changed or a save failed since the
+  // last successful one.
   bool SavePendingListChanges();
   // Called after adding, deleting or importing a profile.
   void MarkListChanged() { list_changed_ = true; }
@@ -66,19 +77,22 @@ class ProfileStore {
   const ProfileList& list() const { return list_; }
   ProfileStoreHeader& header() { return *header_; }
   const ProfileStoreHeader& header() const { return *header_; }
-  const std::filesystem::path& file() const { return file_; }
-  // Where the damaged original went on the last load, if it was damaged.
-  const std::filesystem::path& damaged_copy() const { return damaged_.copy(); }
-  // Where an existing but unreadable store was moved on the last load.
-  const std::filesystem::path& unreadable_moved_to() const { return unreadable_moved_to_; }
+  const std::filesystem::path& file() const { return file_.path(); }
+  // Where the original of a store repaired on the last load is kept.
+  const std::filesystem::path& damaged_copy() const { return file_.KeptFor(StoreEventKind::kRepaired); }
+  // Where an unreadable store, or something that is not a file, was moved on the last load.
+  const std::filesystem::path& unreadable_moved_to() const { return file_.KeptFor(StoreEventKind::kMovedAside); }
+  // Where a store too large to load was put, its start being loaded.
+  const std::filesystem::path& too_large_kept_as() const { return file_.KeptFor(StoreEventKind::kTooLarge); }
+
+  // What the user must be told since the last call; any thread.
+  std::vector<StoreEvent> TakeEvents() { return file_.TakeEvents(); }
 
  private:
-  std::filesystem::path file_;
+  StoreFile file_;
   std::recursive_mutex mutex_;
   std::unique_ptr<ProfileStoreHeader> header_;
   ProfileList list_;
-  DamagedOriginal damaged_;
-  std::filesystem::path unreadable_moved_to_;
   std::atomic<bool> list_changed_ = false;
 };
 

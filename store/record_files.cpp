@@ -1,6 +1,8 @@
 #include "store/record_files.h"
 
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "platform/text.h"
 #include "store/file_io.h"
@@ -54,9 +56,21 @@ bool IsValidMacroImage(std::span<const uint8_t> bytes) {
   return Terminated(m->name) && ValidSteps(m->actions, m->action_count);
 }
 
+namespace {
+
+// A chosen file is read no further than one record and its first byte beyond: a pipe or a
+// device picked in the dialog can neither hang the import nor fill the memory.
+std::optional<std::vector<uint8_t>> ReadChosenFile(const std::filesystem::path& path, size_t record_size) {
+  FileRead in = ReadRegularFile(path, record_size + 1);
+  if (in.state != FileState::kRead) return std::nullopt;
+  return std::move(in.bytes);
+}
+
+}  // namespace
+
 ImportResult ImportProfile(ProfileStore& profiles, MacroStore& macros, const std::filesystem::path& path,
                            int* new_index) {
-  auto bytes = ReadWholeFile(path);
+  auto bytes = ReadChosenFile(path, sizeof(ProfileRecord));
   if (!bytes) return ImportResult::kUnreadable;
   if (!IsValidProfileImage(*bytes)) return ImportResult::kNotAProfile;
 
@@ -88,7 +102,7 @@ ImportResult ImportProfile(ProfileStore& profiles, MacroStore& macros, const std
 }
 
 ImportResult ImportMacro(MacroStore& macros, const std::filesystem::path& path) {
-  auto bytes = ReadWholeFile(path);
+  auto bytes = ReadChosenFile(path, sizeof(MacroRecord));
   if (!bytes) return ImportResult::kUnreadable;
   if (!IsValidMacroImage(*bytes)) return ImportResult::kNotAMacro;
   auto m = std::make_unique<MacroRecord>();

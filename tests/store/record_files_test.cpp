@@ -1,5 +1,8 @@
 #include "store/record_files.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -140,6 +143,14 @@ TEST_F(RecordFilesTest, BadFilesAreRefusedBeforeAnythingIsAdded) {
   ASSERT_TRUE(ExportMacro(MakeMacro(u"x", 1), macro_file));
   EXPECT_EQ(ImportProfile(profiles, macros, macro_file), ImportResult::kNotAProfile);
   EXPECT_EQ(ImportProfile(profiles, macros, root_ / "missing.pro"), ImportResult::kUnreadable);
+  // A pipe or a device chosen in the dialog is refused without waiting on it or reading on.
+  ASSERT_EQ(::mkfifo((root_ / "pipe.pro").c_str(), 0644), 0);
+  alarm(30);
+  for (const fs::path& odd : {root_ / "pipe.pro", fs::path("/dev/zero")}) {
+    EXPECT_EQ(ImportProfile(profiles, macros, odd), ImportResult::kUnreadable) << odd;
+    EXPECT_EQ(ImportMacro(macros, odd), ImportResult::kUnreadable) << odd;
+  }
+  alarm(0);
 
   MacroRecord unterminated = MakeMacro(u"x", 1);
   std::fill(std::begin(unterminated.name), std::end(unterminated.name), u'x');

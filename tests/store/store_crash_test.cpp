@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/text.h"
+#include "store/macro_store.h"
 #include "store/profile_store.h"
 #include "store_test_util.h"
 
@@ -116,6 +117,91 @@ TEST_F(StoreCrashTest, SavesFromSeveralThreadsSerialiseWithListChanges) {
   bluetooth.join();
   ASSERT_TRUE(s.Save());
   ExpectConsistent(file, {1, 2, 3, 4});
+}
+
+// Files may not grow past 1 MB while it lives: a save of more fails as on a full disk.
+class FileSizeLimit {
+ public:
+  FileSizeLimit() {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    old_handler_ = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{1 << 20, saved_.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, old_handler_);
+  }
+
+ private:
+  rlimit saved_{};
+  sighandler_t old_handler_;
+};
+
+size_t Count(const std::vector<StoreEvent>& events, StoreEventKind kind) {
+  return size_t(std::count_if(events.begin(), events.end(), [&](const StoreEvent& e) { return e.kind == kind; }));
+}
+
+TEST_F(StoreCrashTest, AFailedSaveIsToldOncePerStreakAndALaterSaveWrites) {
+  const auto file = data_ / "ms_1" / "pro.data";
+  ProfileStore s(file);
+  ASSERT_EQ(s.Load(), StoreLoad::kFirstRun);
+  Fill(s, 1);
+  ASSERT_TRUE(s.Save());
+  Fill(s, 12);  // about 1.7 MB
+  std::vector<StoreEvent> events;
+  {
+    FileSizeLimit limit;
+    // The apply worker and the Bluetooth thread fail to save while the window thread takes events.
+    std::thread worker([&] {
+      for (int i = 0; i < 5; ++i) EXPECT_FALSE(s.Save());
+    });
+    std::thread bluetooth([&] {
+      for (int i = 0; i < 5; ++i) EXPECT_FALSE(s.Save());
+    });
+    for (int i = 0; i < 50; ++i) {
+      auto taken = s.TakeEvents();
+      events.insert(events.end(), taken.begin(), taken.end());
+    }
+    worker.join();
+    bluetooth.join();
+    auto taken = s.TakeEvents();
+    events.insert(events.end(), taken.begin(), taken.end());
+  }
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, StoreEventKind::kSaveFailed);
+  EXPECT_EQ(events[0].file, file);
+  EXPECT_EQ(events[0].reason, std::error_code(EFBIG, std::generic_category()).message());
+  ExpectConsistent(file, {1});  // the old store, untouched
+  ASSERT_FALSE(s.list_changed());  // so only the failure makes shutdown save
+
+  // Shutdown's save retries what failed, and the next failure is a new streak.
+  EXPECT_TRUE(s.SavePendingListChanges());
+  EXPECT_TRUE(s.TakeEvents().empty());
+  ExpectConsistent(file, {12});
+  {
+    FileSizeLimit limit;
+    Fill(s, 13);
+    EXPECT_FALSE(s.Save());
+    EXPECT_FALSE(s.Save());
+  }
+  EXPECT_EQ(Count(s.TakeEvents(), StoreEventKind::kSaveFailed), 1u);
+
+  // The macro library alike: 400 macros are 1.2 MB.
+  MacroStore macros(data_ / "ms_1" / "macro.data");
+  macros.Load();
+  for (int i = 0; i < 400; ++i) macros.list().push_back(std::make_unique<MacroRecord>());
+  {
+    FileSizeLimit limit;
+    EXPECT_FALSE(macros.Save());
+    EXPECT_FALSE(macros.Save());
+  }
+  events = macros.TakeEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, StoreEventKind::kSaveFailed);
+  EXPECT_FALSE(std::filesystem::exists(macros.file()));
+  EXPECT_TRUE(macros.Save());
+  EXPECT_EQ(SizeOf(macros.file()), 400 * sizeof(MacroRecord));
 }
 
 }  // namespace

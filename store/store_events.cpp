@@ -1,0 +1,34 @@
+#include "store/store_events.h"
+
+#include <utility>
+
+namespace brevak {
+
+void StoreEventLog::Record(StoreEvent event) {
+  std::lock_guard lock(mutex_);
+  events_.push_back(std::move(event));
+}
+
+void StoreEventLog::SaveFailed(const std::filesystem::path& file, std::string reason) {
+  std::lock_guard lock(mutex_);
+  if (failing_) return;
+  failing_ = true;
+  events_.push_back({StoreEventKind::kSaveFailed, file, {}, std::move(reason)});
+}
+
+void StoreEventLog::SaveSucceeded() {
+  std::lock_guard lock(mutex_);
+  failing_ = false;
+}
+
+bool StoreEventLog::failing() const {
+  std::lock_guard lock(mutex_);
+  return failing_;
+}
+
+std::vector<StoreEvent> StoreEventLog::Take() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(events_, {});
+}
+
+}  // namespace brevak
