@@ -104,7 +104,9 @@ TEST_F(OddStoreFileTest, EveryOriginalIsKeptUnderAFreshNameWithoutHanging) {
       EXPECT_FALSE(fs::exists(dir / ("." + name + ".damaged.Xy34Zw")));
       EXPECT_TRUE(fs::exists(dir / ("." + name + ".notes")));
       // What is on disk now loads without a word.
-      if (fs::exists(file)) EXPECT_TRUE(load(file).empty());
+      if (fs::exists(file)) {
+        EXPECT_TRUE(load(file).empty());
+      }
     }
   }
 }
