@@ -44,12 +44,6 @@ TEST_F(AppTest, AFunctionMenuNearTheScreensBottomOpensUpwardsOnScreen) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();  // discovery needs no server
-  brevak::test::PrivateXServer x;
-  if (!x.ok()) {
-    std::fprintf(stderr, "no X server for the menu test: %s\n", x.error().c_str());
-    return 1;
-  }
   setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/brevak-test-bus", 1);
-  return brevak::test::RunWindowTests(BREVAK_RES_DIR, "xcb", false);
+  return brevak::test::RunWindowTestsOnPrivateX(BREVAK_RES_DIR, false);
 }

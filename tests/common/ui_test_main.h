@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+
+#include "tests/common/private_x_server.h"
 
 #include "ui/paint_manager.h"
 #include "ui/resource_manager.h"
@@ -34,6 +37,18 @@ inline int RunWindowTests(const char* resource_dir, const char* platform, bool l
   int rc = RUN_ALL_TESTS();
   CPaintManagerUI::Term();
   return rc;
+}
+
+// The same on an X server of the test's own (1024 x 768, no window manager). Test discovery
+// needs no server.
+inline int RunWindowTestsOnPrivateX(const char* resource_dir, bool load_language = true) {
+  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+  PrivateXServer x;
+  if (!x.ok()) {
+    std::fprintf(stderr, "no X server for the test: %s\n", x.error().c_str());
+    return 1;
+  }
+  return RunWindowTests(resource_dir, "xcb", load_language);
 }
 
 }  // namespace brevak::test

@@ -149,11 +149,5 @@ TEST_F(ShortcutDialogOnX11, TabEnterAndEscAreKeysAndTheHookGoesWithTheWindow) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();  // discovery needs no server
-  brevak::test::PrivateXServer x;
-  if (!x.ok()) {
-    std::fprintf(stderr, "no X server for the shortcut dialog test: %s\n", x.error().c_str());
-    return 1;
-  }
-  return brevak::test::RunWindowTests(BREVAK_RES_DIR, "xcb");
+  return brevak::test::RunWindowTestsOnPrivateX(BREVAK_RES_DIR);
 }

@@ -77,11 +77,5 @@ TEST(UiOnX11, EveryNamedControlIsDrawnWhereItsGeometrySays) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();  // discovery needs no server
-  brevak::test::PrivateXServer x;
-  if (!x.ok()) {
-    std::fprintf(stderr, "no X server for the screenshot test: %s\n", x.error().c_str());
-    return 1;
-  }
-  return brevak::test::RunWindowTests(BREVAK_UI_TEST_RES, "xcb");
+  return brevak::test::RunWindowTestsOnPrivateX(BREVAK_UI_TEST_RES);
 }
