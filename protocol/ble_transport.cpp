@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
@@ -20,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/log.h"
 #include "platform/loop.h"
 
 namespace brevak {
@@ -127,12 +127,6 @@ bool Under(const std::string& path, const std::string& parent) {
   return path.size() > parent.size() + 1 && path.compare(0, parent.size(), parent) == 0 && path[parent.size()] == '/';
 }
 
-void Debug(const char* format, auto... args) {
-  char line[512];
-  std::snprintf(line, sizeof line, format, args...);
-  OutputDebugStringA(line);
-}
-
 struct Device {
   std::string modalias;
   bool paired = false;
@@ -235,9 +229,9 @@ class BleTransport::Impl {
         auto proxy = sdbus::createProxy(*conn_, kBluez, path);
         auto call = proxy->createMethodCall(kCharIface, "StopNotify");
         proxy->callMethod(call, kCallTimeoutUs);
-        Debug("StopNotify %s\n", path.c_str());
+        LogNote("ble", "StopNotify %s", path.c_str());
       } catch (const std::exception& e) {
-        Debug("StopNotify %s failed: %s\n", path.c_str(), e.what());  // the mouse may be gone already
+        LogNote("ble", "StopNotify %s failed: %s", path.c_str(), e.what());  // the mouse may be gone already
       }
     }
     registered_.clear();
@@ -260,9 +254,9 @@ class BleTransport::Impl {
           auto call = proxy->createMethodCall(kCharIface, "StartNotify");
           proxy->callMethod(call, kCallTimeoutUs);
           registered_.insert(path);
-          Debug("Setting Notification for %s\n", path.c_str());
+          LogTrace("Setting Notification for %s\n", path.c_str());
         } catch (const std::exception& e) {
-          Debug("StartNotify %s failed: %s\n", path.c_str(), e.what());
+          LogNote("ble", "StartNotify %s failed: %s", path.c_str(), e.what());
         }
       }
     }
@@ -317,7 +311,7 @@ class BleTransport::Impl {
       try {
         result = job->work();
       } catch (const std::exception& e) {
-        Debug("Bluetooth call failed: %s\n", e.what());
+        LogNote("ble", "call failed: %s", e.what());
       }
       ran = true;
       std::lock_guard lock(mu_);
@@ -353,7 +347,7 @@ class BleTransport::Impl {
         connected = true;
         Session();
       } catch (const std::exception& e) {
-        Debug("Bluetooth: system bus unavailable or lost: %s\n", e.what());
+        LogNote("ble", "system bus unavailable or lost: %s", e.what());
       }
       Forget();
       slots_.clear();
@@ -395,7 +389,7 @@ class BleTransport::Impl {
     try {
       f();
     } catch (const std::exception& e) {
-      Debug("Bluetooth: message ignored: %s\n", e.what());
+      LogNote("ble", "message ignored: %s", e.what());
     }
   }
 
@@ -409,7 +403,7 @@ class BleTransport::Impl {
       auto reply = proxy->callMethod(call, kCallTimeoutUs);
       reply >> objects;
     } catch (const std::exception& e) {
-      Debug("Bluetooth: BlueZ not reachable: %s\n", e.what());
+      LogNote("ble", "BlueZ not reachable: %s", e.what());
       return;
     }
     for (const auto& [path, interfaces] : objects) Add(path, interfaces);
@@ -514,7 +508,7 @@ class BleTransport::Impl {
     m >> name >> old_owner >> new_owner;
     if (name != kBluez) return;
     if (new_owner.empty()) {
-      Debug("Bluetooth: BlueZ left the bus\n");
+      LogNote("ble", "BlueZ left the bus");
       Forget();
     } else {
       Scan();
@@ -525,10 +519,10 @@ class BleTransport::Impl {
   // decodes it.
   void Notification(const std::vector<uint8_t>& value) {
     if (value.empty()) {
-      OutputDebugStringA("datasize 0\n");
+      LogTrace("datasize 0\n");
       return;
     }
-    OutputDebugStringA("HR ");
+    LogTrace("HR ");
     WPARAM w;
     LPARAM l;
     PackBleValue(value, w, l);
@@ -560,7 +554,7 @@ class BleTransport::Impl {
       }
     }
     listed_ = device_list_.size();
-    Debug("m_iBleNum = %d\r\n", int(device_list_.size()));
+    LogTrace("m_iBleNum = %d\r\n", int(device_list_.size()));
   }
 
   // The mouse's GATT services: none while the link has no identity; otherwise each service
@@ -587,10 +581,10 @@ class BleTransport::Impl {
       auto call = proxy->createMethodCall(kCharIface, "WriteValue");
       call << frame << Props{{"type", sdbus::Variant(std::string(request ? "request" : "command"))}};
       proxy->callMethod(call, kCallTimeoutUs);
-      OutputDebugStringA("Write Success\r\n");
+      LogTrace("Write Success\r\n");
       return true;
     } catch (const std::exception& e) {
-      Debug("Write fail: %s\r\n", e.what());
+      LogTrace("Write fail: %s\r\n", e.what());
       return false;
     }
   }
