@@ -16,7 +16,7 @@
 
 #include "platform/log.h"
 #include "platform/loop.h"
-#include "sim/sim_wire.h"
+#include "zentrix/sim_wire.h"
 
 namespace zentrix {
 namespace {
