@@ -13,7 +13,6 @@
 
 #include "platform/log.h"
 #include "platform/loop.h"
-#include "platform/text.h"
 #include "protocol/ble_bus_thread.h"
 #include "protocol/bluez_mirror.h"
 
