@@ -64,6 +64,10 @@ bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() && CompareNoCase(a, b) == 0;
 }
 
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return EqualsNoCase(std::u16string_view(Utf8ToUtf16(a)), std::u16string_view(Utf8ToUtf16(b)));
+}
+
 void SetLanguageTable(std::shared_ptr<const LanguageTable> table) {
   std::lock_guard<std::mutex> lock(Language().mu);
   Language().table = std::move(table);

@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/loop.h"
 #include "platform/winapi.h"
 
@@ -532,7 +533,7 @@ HANDLE StartThread(std::function<DWORD()> body, DWORD* threadId) {
       try {
         code = body();
       } catch (...) {
-        OutputDebugStringA("thread ended by an exception\n");
+        LogNote("platform", "thread ended by an exception");
       }
       // The body may belong to a library that is unloaded as soon as the handle is signalled:
       // nothing of it may run (not even its destructor) after that.

@@ -1,13 +1,11 @@
-// Last error, debug output, dynamic loading and the program folder.
+// Last error, dynamic loading, the program folder and the process object table.
 
 #include "platform/system.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -19,34 +17,6 @@ namespace {
 
 thread_local DWORD tls_last_error = 0;
 thread_local std::string tls_load_error;
-
-struct DebugState {
-  std::mutex mu;
-  std::shared_ptr<const std::function<void(std::string_view)>> sink;
-  const bool enabled = [] {
-    const char* v = std::getenv("BREVAK_DEBUG");
-    return v && *v;
-  }();
-};
-
-DebugState& Debug() {
-  static DebugState* d = new DebugState;
-  return *d;
-}
-
-void WriteDebug(std::string_view text) {
-  DebugState& d = Debug();
-  std::shared_ptr<const std::function<void(std::string_view)>> sink;
-  {
-    std::lock_guard<std::mutex> lock(d.mu);
-    sink = d.sink;
-  }
-  if (sink) {
-    (*sink)(text);
-  } else if (d.enabled) {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-  }
-}
 
 // Handles from dlopen, counted as dlopen counts them, so that a stale or made-up HMODULE is
 // refused instead of reaching dlsym/dlclose.
@@ -66,13 +36,6 @@ bool IsOpenModule(void* handle) {
 }
 
 }  // namespace
-
-void SetDebugSink(std::function<void(std::string_view)> sink) {
-  DebugState& d = Debug();
-  std::lock_guard<std::mutex> lock(d.mu);
-  d.sink = sink ? std::make_shared<const std::function<void(std::string_view)>>(std::move(sink))
-                : nullptr;
-}
 
 std::u16string ProgramFolder() {
   std::string dir;
@@ -120,14 +83,6 @@ using namespace brevak;
 
 DWORD GetLastError() { return tls_last_error; }
 void SetLastError(DWORD error) { tls_last_error = error; }
-
-void OutputDebugStringA(LPCSTR text) {
-  if (text) WriteDebug(text);
-}
-
-void OutputDebugStringW(LPCWSTR text) {
-  if (text) WriteDebug(Utf16ToUtf8(std::u16string_view(text)));
-}
 
 HMODULE LoadLibraryW(LPCWSTR path) {
   if (!path || !*path) {

@@ -46,6 +46,8 @@ std::u16string FoldCase(std::u16string_view text);
 // compared with it, so "Game", "GAME" and "game" are one name, and so are "Ärger" and "ÄRGER".
 int CompareNoCase(std::u16string_view a, std::u16string_view b);
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
+// The same for UTF-8 text (names and identifiers that come from D-Bus, file systems, ...).
+bool EqualsNoCase(std::string_view a, std::string_view b);
 
 // Language texts: the UI library loads them and installs its table here; everything else asks
 // through LanguageText, so parts that run before or without the UI still get a text.

@@ -152,7 +152,7 @@ uint64_t GetTickCount64();
 // ---- Errors, debug output, dynamic loading ---------------------------------------------------
 DWORD GetLastError();
 void SetLastError(DWORD error);
-// To stderr when the environment variable BREVAK_DEBUG is set (non-empty), else dropped.
+// Writes to the debug output channel (platform/log.h).
 void OutputDebugStringA(LPCSTR text);
 void OutputDebugStringW(LPCWSTR text);
 // dlopen(path, RTLD_NOW | RTLD_LOCAL): libraries with the same export names stay apart.

@@ -3,50 +3,34 @@
 // the characteristic 0xFEE3 of the mouse's GATT service, status reports come back as value
 // changes of 0xFEE4.
 //
-// One thread of its own holds the bus connection (sdbus-c++, which is not thread-safe) and
-// does every D-Bus call. It follows BlueZ's objects (InterfacesAdded/Removed, PropertiesChanged
-// of Device1 and GattCharacteristic1, the owner of org.bluez) and reports to the window by
-// posted messages only: the mouse's arrival and removal, and each notification value. The
-// other calls hand their work to that thread and wait for its result, so the callers see
-// BlueZ's answer as if they had called it themselves.
+// One thread of its own (ble_bus_thread.h) holds the bus connection and does every D-Bus
+// call. It follows BlueZ's objects (InterfacesAdded/Removed, PropertiesChanged of Device1 and
+// GattCharacteristic1, the owner of org.bluez) in a mirror (bluez_mirror.h, which also says
+// which device is the mouse) and reports to the window by posted messages only: the mouse's
+// arrival and removal, and each notification value. The other calls hand their work to that
+// thread and wait for its result, so the callers see BlueZ's answer as if they had called it
+// themselves.
 //
-// The mouse is the paired, connected org.bluez.Device1 whose Modalias carries vendor 0x045E
-// and product 0x0059 from the USB id space. Its device key is its object path; a GATT service
-// is the mouse's only when its path lies under a device of the device list and that device is
-// the mouse.
+// A device's key in the device list is its object path; a GATT service is the mouse's only
+// when its path lies under a device of the device list and that device is the mouse.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
-#include <string>
-#include <string_view>
 
 #include "platform/winapi.h"
+#include "protocol/bluez_mirror.h"
 #include "protocol/carriage.h"
 
 namespace brevak {
 
-inline constexpr uint16_t kBleVendorId = 0x045E;
-inline constexpr uint16_t kBleProductId = 0x0059;
 inline constexpr char kBleWriteUuid[] = "0000fee3-0000-1000-8000-00805f9b34fb";
 inline constexpr char kBleNotifyUuid[] = "0000fee4-0000-1000-8000-00805f9b34fb";
 // Paired devices beyond this many are not listed.
 inline constexpr size_t kBleDeviceListMax = 1000;
 // The largest value one attribute can hold; a longer frame is not written.
 inline constexpr size_t kBleMaxValue = 512;
-
-// A Modalias as BlueZ gives it: "usb:v045Ep0059d0001" (source, vendor, product, version).
-struct Modalias {
-  std::string source;  // "usb", "bluetooth"
-  uint16_t vendor = 0;
-  uint16_t product = 0;
-  uint16_t version = 0;
-};
-std::optional<Modalias> ParseModalias(std::string_view text);
-// The mouse's identity: USB id space, vendor 0x045E, product 0x0059.
-bool IsMouseModalias(std::string_view text);
 
 // A notification value travels to the window thread in one posted message: wParam holds the
 // number of bytes (at most 4, the rest is not used), lParam the first four bytes, byte 0 lowest.

@@ -1,9 +1,9 @@
 #include "protocol/carriage.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
+#include "platform/log.h"
 #include "protocol/frames.h"
 
 namespace brevak {
@@ -90,9 +90,7 @@ PathResult SendEnvelopes(const BoundBuild& build, std::span<const uint8_t> frame
   unsigned sum = 0;
   for (size_t i = 0; i + 2 < tail[1]; ++i) {
     sum = (sum + tail[i]) & 0xFFFF;
-    char line[64];
-    std::snprintf(line, sizeof line, "wCheckSum = %x, buffer[%d] = %d", sum, int(i), tail[i]);
-    OutputDebugStringA(line);
+    LogTrace("wCheckSum = %x, buffer[%d] = %d", sum, int(i), tail[i]);
   }
   r.delivered = Call(build.WriteUSB, tail.data(), tail.size()) != 0 && r.delivered;
   Sleep(kChunkPauseMs);
@@ -111,9 +109,7 @@ PathResult Send1k(const BoundBuild& build, std::span<const uint8_t> frame, bool 
     do {
       r.result = Call(build.SetFeature, bytes.data(), bytes.size());
       attempt_sent = r.result != 0;
-      char line[32];
-      std::snprintf(line, sizeof line, "Wireless Send = %d", r.result);
-      OutputDebugStringA(line);
+      LogTrace("Wireless Send = %d", r.result);
       Sleep(kWirelessRepeatPauseMs);
     } while (ack.load() == 0 && ++attempts < kWirelessMaxAttempts);
   } else {

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "sim/sim_mouse.h"
-#include "sim/sim_wire.h"
+#include "zentrix/sim_wire.h"
 #include "sim/socket_server.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 #include "sim/sim_control.h"
-#include "sim/sim_wire.h"
+#include "zentrix/sim_wire.h"
 
 namespace brevak::sim {
 

@@ -1,6 +1,6 @@
 #pragma once
-// Serves a SimMouse on a Unix stream socket (protocol in sim/sim_wire.h), in real time, to any
-// number of clients: the four zentrix builds of a program each connect, and so does
+// Serves a SimMouse on a Unix stream socket (protocol in zentrix/sim_wire.h), in real time, to
+// any number of clients: the four zentrix builds of a program each connect, and so does
 // `brevak-mousesim ctl`. One thread runs a poll loop; requests are answered in arrival order,
 // and the mouse's reports are pushed after the reply to the request that caused them.
 

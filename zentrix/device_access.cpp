@@ -1,7 +1,5 @@
 // Finding, opening and talking to the mouse's HID interfaces: matching, the feature and
 // report interfaces, WriteUSB and ReadUSB.
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "zentrix/driver.h"
@@ -36,29 +34,18 @@ void LogMatch(InterfaceKind kind, const HidInterfaceInfo& info) {
   switch (kind) {
     case InterfaceKind::kOsd:
       if (ThisBuild().build == Build::kReceiver8k) {
-        LogF("OpenHidDevice OSD_USAGEPAGE Success %04x, %04x, %04x, %04x, %02x\r\n", info.usage_page, info.usage,
+        LogTrace("OpenHidDevice OSD_USAGEPAGE Success %04x, %04x, %04x, %04x, %02x\r\n", info.usage_page, info.usage,
              info.vendor_id, info.product_id, info.version_number);
       } else {
-        Log("OpenHidDevice OSD_USAGEPAGE Success\n");
+        LogTrace("OpenHidDevice OSD_USAGEPAGE Success\n");
       }
       break;
-    case InterfaceKind::kFeature: Log("OpenFeatureDevice FEATURE_USAGEPAGE Success\n"); break;
-    case InterfaceKind::kReport: Log("OpenHidDevice REPORT_USAGEPAGE Success\n"); break;
+    case InterfaceKind::kFeature: LogTrace("OpenFeatureDevice FEATURE_USAGEPAGE Success\n"); break;
+    case InterfaceKind::kReport: LogTrace("OpenHidDevice REPORT_USAGEPAGE Success\n"); break;
   }
 }
 
 }  // namespace
-
-void Log(const std::string& line) { OutputDebugStringA(line.c_str()); }
-
-void LogF(const char* format, ...) {
-  char line[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  OutputDebugStringA(line);
-}
 
 void DeviceRecord::Release() {
   if (handle) handle->Cancel();  // wakes a read still waiting on it
@@ -151,10 +138,10 @@ int SetFeature(unsigned char* buffer, int length) {
     std::lock_guard lock(g_csIo);
     device = g_hFeatureHandle;
   }
-  LogF("g_hFeatureHandle:%x, %x, \n", unsigned(reinterpret_cast<uintptr_t>(device.get())), unsigned(length));
+  LogTrace("g_hFeatureHandle:%x, %x, \n", unsigned(reinterpret_cast<uintptr_t>(device.get())), unsigned(length));
   int result = 0;
   if (device && buffer && length > 0) result = device->SetFeature(buffer, size_t(length)) ? 1 : 0;
-  LogF("Return:%x, \n", unsigned(result));
+  LogTrace("Return:%x, \n", unsigned(result));
   return result;
 }
 

@@ -66,13 +66,13 @@ std::atomic<unsigned> g_RingNext{0};
 
 void PostDeviceMsg(WPARAM arrived, uint16_t index) {
   PostMessageW(g_hMainWnd, g_uDeviceMsg, arrived, LPARAM(index));
-  LogF("DeviceMsg = %d\r\n", int(g_uDeviceMsg.load()));
+  LogTrace("DeviceMsg = %d\r\n", int(g_uDeviceMsg.load()));
 }
 
 void Forward(const std::vector<uint8_t>& report, size_t got) {
   const uint8_t* b = report.data();
   if (ThisBuild().forwards_address) {
-    LogF("InputReportBuffer:%x, %x, %x, %x, %x \n", b[0], b[1], b[2], b[3], b[4]);
+    LogTrace("InputReportBuffer:%x, %x, %x, %x, %x \n", b[0], b[1], b[2], b[3], b[4]);
     uint8_t* slot = g_InputRing[g_RingNext.fetch_add(1) % kRingSlots];
     const size_t n = std::min(got, size_t(kTransferLimit));
     std::memcpy(slot, b, n);
@@ -81,7 +81,7 @@ void Forward(const std::vector<uint8_t>& report, size_t got) {
     return;
   }
   if (b[0] != kStatusReportIdAlt && b[0] != kStatusReportId) return;
-  LogF("InputReportBuffer:%x, %x, %x, %x, %x \n", b[0], b[1], b[2], b[3], b[4]);
+  LogTrace("InputReportBuffer:%x, %x, %x, %x, %x \n", b[0], b[1], b[2], b[3], b[4]);
   PostMessageW(g_hMainWnd, g_uButtonMsg, WPARAM(b[1] + b[2] * 256), LPARAM(b[3] + b[4] * 256));
 }
 
@@ -135,15 +135,15 @@ std::vector<std::unique_ptr<MonitoredDevice>> TakeAllDevices() {
 }
 
 void HandleArrival(const HotplugEvent& event) {
-  Log("DBT_DEVICEARRIVAL.\n");
+  LogTrace("DBT_DEVICEARRIVAL.\n");
   if (g_bSuspended) return;
   auto node = std::make_unique<MonitoredDevice>();
   if (!MatchDevicePath(event.path, InterfaceKind::kOsd, node->record)) return;
-  if (AddMonitoredDevice(std::move(node)) == AddResult::kAdded) Log("DBT_DEVICEARRIVAL finished.\n");
+  if (AddMonitoredDevice(std::move(node)) == AddResult::kAdded) LogTrace("DBT_DEVICEARRIVAL finished.\n");
 }
 
 void HandleRemoval(const HotplugEvent& event) {
-  Log("DBT_DEVICEREMOVECOMPLETE\n");
+  LogTrace("DBT_DEVICEREMOVECOMPLETE\n");
   {
     std::lock_guard lock(g_csDevices);
     auto it = std::find_if(g_DeviceList.begin(), g_DeviceList.end(),
@@ -157,7 +157,7 @@ void HandleRemoval(const HotplugEvent& event) {
     // The reader takes no lock, so stopping it here cannot deadlock.
     RemoveMonitoredDevice(std::move(gone), /*quiet=*/false);
   }
-  Log("DBT_DEVICEREMOVECOMPLETE finished\n");
+  LogTrace("DBT_DEVICEREMOVECOMPLETE finished\n");
 }
 
 void StopWatching() {
@@ -173,7 +173,7 @@ void HandlePower(WPARAM event) {
     case PBT_APMRESUMECRITICAL:
     case PBT_APMRESUMESUSPEND:
     case PBT_APMRESUMEAUTOMATIC:
-      Log("PBT_APMRESUME\n");
+      LogTrace("PBT_APMRESUME\n");
       g_bResuming = true;
       g_bSuspended = false;
       Open_DevMonitor(g_hMainWnd, g_uButtonMsg, g_uDeviceMsg);
@@ -181,7 +181,7 @@ void HandlePower(WPARAM event) {
       break;
     case PBT_APMSUSPEND:
       // The readers idle and arrivals are ignored until the resume; the devices stay monitored.
-      Log("PBT_APMSUSPEND\n");
+      LogTrace("PBT_APMSUSPEND\n");
       g_bSuspended = true;
       break;
     default: break;
@@ -339,8 +339,8 @@ int Open_DevMonitor(HWND window, UINT button_msg, UINT device_msg) {
   g_hMainWnd = window;
   g_uButtonMsg = button_msg;
   g_uDeviceMsg = device_msg;
-  LogF("DeviceMsg = %d\r\n", int(device_msg));
-  LogF("ButtonMsg = %d\r\n", int(button_msg));
+  LogTrace("DeviceMsg = %d\r\n", int(device_msg));
+  LogTrace("ButtonMsg = %d\r\n", int(button_msg));
   g_dwPlatformId = VER_PLATFORM_WIN32_NT;
   if (g_hMonitorThread) return 1;
   return StartMonitor() ? 1 : 0;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/log.h"
 #include "platform/winapi.h"
 #include "zentrix/hid_backend.h"
 #include "zentrix/hid_interfaces.h"
@@ -77,7 +78,7 @@ AddResult AddMonitoredDevice(std::unique_ptr<MonitoredDevice> device);
 // Stops every reader without posting anything: the library is being unloaded.
 void ShutDownMonitor();
 
-void Log(const std::string& line);
-void LogF(const char* format, ...) __attribute__((format(printf, 1, 2)));
+using brevak::LogNote;
+using brevak::LogTrace;
 
 }  // namespace zentrix

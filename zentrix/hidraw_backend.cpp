@@ -11,14 +11,13 @@
 #include <bitset>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <set>
 
+#include "platform/log.h"
 #include "platform/loop.h"
 #include "platform/system.h"
-#include "platform/winapi.h"
 #include "zentrix/udev_monitor.h"
 
 namespace zentrix {
@@ -28,8 +27,6 @@ namespace {
 constexpr size_t kMaxSysfsFileBytes = 64 * 1024;
 // hidraw's largest report (HID_MAX_BUFFER_SIZE), plus room for the id byte we prepend.
 constexpr size_t kMaxReportBytes = 16384 + 1;
-
-void Log(const std::string& line) { OutputDebugStringA((line + "\n").c_str()); }
 
 bool IsHidrawName(const std::string& name) {
   constexpr size_t kPrefix = 6;  // "hidraw"
@@ -246,12 +243,12 @@ std::optional<ReportDescriptor> ReadAndParse(const std::string& sysfs_root,
                                              const std::string& devnode) {
   std::optional<std::vector<uint8_t>> bytes = ReadNodeDescriptor(sysfs_root, devnode);
   if (!bytes) {
-    Log("zentrix: " + devnode + ": report descriptor unreadable");
+    brevak::LogNote("zentrix", "%s: report descriptor unreadable", devnode.c_str());
     return std::nullopt;
   }
   std::string error;
   std::optional<ReportDescriptor> parsed = ParseReportDescriptor(*bytes, &error);
-  if (!parsed) Log("zentrix: " + devnode + ": report descriptor malformed: " + error);
+  if (!parsed) brevak::LogNote("zentrix", "%s: report descriptor malformed: %s", devnode.c_str(), error.c_str());
   return parsed;
 }
 

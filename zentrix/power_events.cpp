@@ -7,8 +7,8 @@
 
 #include <cerrno>
 
+#include "platform/log.h"
 #include "platform/loop.h"
-#include "platform/winapi.h"
 
 namespace zentrix {
 namespace {
@@ -32,19 +32,19 @@ void Run(int stop_fd, Watch watch) {
   if (sd_bus_open_system(&bus) < 0 ||
       sd_bus_match_signal(bus, &slot, "org.freedesktop.login1", "/org/freedesktop/login1",
                           "org.freedesktop.login1.Manager", "PrepareForSleep", OnPrepareForSleep, &watch) < 0) {
-    OutputDebugStringA("PrepareForSleep not watched\n");
+    brevak::LogNote("zentrix", "PrepareForSleep not watched");
     sd_bus_slot_unref(slot);
     sd_bus_flush_close_unref(bus);
     return;
   }
-  OutputDebugStringA("PrepareForSleep watched\n");
+  brevak::LogNote("zentrix", "PrepareForSleep watched");
   brevak::ExternalWaitScope outside;  // waits on the bus, not on the process clock
   for (;;) {
     int r;
     while ((r = sd_bus_process(bus, nullptr)) > 0) {
     }
     if (r < 0) {
-      OutputDebugStringA("PrepareForSleep watch ended: the system bus went away\n");
+      brevak::LogNote("zentrix", "PrepareForSleep watch ended: the system bus went away");
       break;
     }
     pollfd fds[2] = {{sd_bus_get_fd(bus), short(sd_bus_get_events(bus)), 0}, {stop_fd, POLLIN, 0}};

@@ -14,9 +14,9 @@
 #include <set>
 #include <thread>
 
+#include "platform/log.h"
 #include "platform/loop.h"
-#include "platform/winapi.h"
-#include "sim/sim_wire.h"
+#include "zentrix/sim_wire.h"
 
 namespace zentrix {
 namespace {
@@ -29,7 +29,7 @@ constexpr auto kRetryInterval = std::chrono::milliseconds(500);
 constexpr size_t kQueueLimit = 256;   // reports kept for a handle nobody reads
 constexpr size_t kEarlyHandles = 16;  // handles whose first reports beat their Open reply
 
-void Note(const std::string& text) { OutputDebugStringA(("zentrix sim: " + text + "\n").c_str()); }
+void Note(const std::string& text) { brevak::LogNote("zentrix sim", "%s", text.c_str()); }
 
 // Calls the sink on a thread of its own, so that a sink may call back into the backend (Open
 // waits for a reply that the receive thread must be free to read).

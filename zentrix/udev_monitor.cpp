@@ -8,19 +8,18 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <set>
 #include <system_error>
 
+#include "platform/log.h"
 #include "platform/loop.h"
-#include "platform/winapi.h"
 #include "zentrix/hidraw_backend.h"
 #include "zentrix/report_descriptor.h"
 
 namespace zentrix {
 namespace {
 
-void Log(const std::string& line) { OutputDebugStringA((line + "\n").c_str()); }
+using brevak::LogNote;
 
 void Append(std::vector<HotplugEvent>& to, std::vector<HotplugEvent> more) {
   to.insert(to.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
@@ -129,7 +128,7 @@ std::vector<HotplugEvent> HidrawHotplugTracker::Handle(const HidrawUevent& event
   // A known node with another descriptor is a new device under a reused name.
   out = Forget(event.devnode);
   if (!parsed) {
-    Log("zentrix: " + event.devnode + " arrived unusable: " + error);
+    LogNote("zentrix", "%s arrived unusable: %s", event.devnode.c_str(), error.c_str());
     return out;
   }
   Node node{*event.descriptor, {}};
@@ -137,10 +136,8 @@ std::vector<HotplugEvent> HidrawHotplugTracker::Handle(const HidrawUevent& event
     node.paths.push_back(InterfacePath(event.devnode, i));
     out.push_back(HotplugEvent{HotplugEvent::kArrival, node.paths.back()});
   }
-  char ids[32];
-  std::snprintf(ids, sizeof ids, " %04x:%04x, %zu interfaces", event.vendor_id, event.product_id,
-                node.paths.size());
-  Log("zentrix: " + event.devnode + " arrived" + ids);
+  LogNote("zentrix", "%s arrived %04x:%04x, %zu interfaces", event.devnode.c_str(), event.vendor_id,
+          event.product_id, node.paths.size());
   nodes_.emplace_back(event.devnode, std::move(node));
   return out;
 }
@@ -170,7 +167,7 @@ std::unique_ptr<HidrawUeventSource> MakeUdevSource(std::string sysfs_root) {
   udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
   if (!monitor || udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr) < 0 ||
       udev_monitor_enable_receiving(monitor) < 0) {
-    Log("zentrix: no udev monitor, arrivals and removals go unseen");
+    LogNote("zentrix", "no udev monitor, arrivals and removals go unseen");
     if (monitor) udev_monitor_unref(monitor);
     udev_unref(context);
     return nullptr;
@@ -246,7 +243,7 @@ void HidrawHotplugMonitor::Stop() {
     if (!session_) return;
     session_->stopping.store(true);
     const uint64_t one = 1;
-    if (write(session_->stop_fd, &one, sizeof one) < 0) Log("zentrix: hotplug stop not signalled");
+    if (write(session_->stop_fd, &one, sizeof one) < 0) LogNote("zentrix", "hotplug stop not signalled");
     session_.reset();
   }
   Join();
@@ -268,12 +265,12 @@ void HidrawHotplugMonitor::Run(Session* session) {
     }
     if (ready < 0) {
       if (errno == EINTR) continue;
-      Log("zentrix: hotplug wait failed, monitoring ends");
+      LogNote("zentrix", "hotplug wait failed, monitoring ends");
       return;
     }
     if (session->stopping.load()) return;
     if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-      Log("zentrix: hotplug source failed, monitoring ends");
+      LogNote("zentrix", "hotplug source failed, monitoring ends");
       return;
     }
     if (!(fds[0].revents & POLLIN)) continue;
@@ -281,7 +278,7 @@ void HidrawHotplugMonitor::Run(Session* session) {
     while (std::optional<HidrawUevent> event = session->source->Receive(&lost))
       deliver(session->tracker.Handle(*event));
     if (lost) {
-      Log("zentrix: hotplug events lost, rescanning");
+      LogNote("zentrix", "hotplug events lost, rescanning");
       deliver(session->tracker.Resync(session->source->Present()));
     }
   }

@@ -20,6 +20,9 @@ TEST(CompareNoCase, NamesThatDifferOnlyInCaseAreEqual) {
   EXPECT_TRUE(EqualsNoCase(u"", u""));
   EXPECT_TRUE(EqualsNoCase(u"configuration", u"Configuration"));
   EXPECT_TRUE(EqualsNoCase(u"EXIT", u"exit"));
+  EXPECT_TRUE(EqualsNoCase("0000FEE3-0000-1000-8000-00805F9B34FB", "0000fee3-0000-1000-8000-00805f9b34fb"));
+  EXPECT_FALSE(EqualsNoCase("0000fee3", "0000fee4"));
+  EXPECT_TRUE(EqualsNoCase("\xC3\x84rger", "\xC3\xA4rger")) << "UTF-8 beyond ASCII";
   // '_' (0x5F) lies between the upper- and lower-case ASCII letters: folding both sides, not
   // just one, keeps the order independent of case.
   EXPECT_EQ(CompareNoCase(u"GAME_1", u"game1") > 0, CompareNoCase(u"game_1", u"GAME1") > 0);

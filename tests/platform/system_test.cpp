@@ -6,8 +6,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "platform/log.h"
 #include "platform/loop.h"
 #include "platform/system.h"
 #include "platform/text.h"
@@ -71,6 +74,30 @@ TEST(DebugOutput, BothFormsReachTheSinkAsUtf8) {
   SetDebugSink(nullptr);
   OutputDebugStringA("after\n");  // back to stderr or nothing
   EXPECT_EQ(seen, "DeviceMsg = 1554\r\nGr\xC3\xBC\xC3\x9F" "e\n");
+}
+
+// Each call reaches the sink as one write: a fixed trace exactly as formatted, our own
+// diagnostics with their component and a line end, neither cut short.
+TEST(DebugOutput, TracesAsFormattedNotesWithTheirComponent) {
+  const std::string long_text(600, 'x');
+  struct Case {
+    std::function<void()> log;
+    std::string want;
+  } cases[] = {
+      {[] { LogTrace("HR "); }, "HR "},
+      {[] { LogTrace("Wireless Send = %d", 0); }, "Wireless Send = 0"},
+      {[] { LogTrace("DeviceMsg = %d\r\n", 1554); }, "DeviceMsg = 1554\r\n"},
+      {[] { LogTrace("%s", "100% sure\n"); }, "100% sure\n"},
+      {[] { LogNote("ble", "BlueZ left the bus"); }, "ble: BlueZ left the bus\n"},
+      {[&] { LogNote("zentrix", "%s arrived", long_text.c_str()); }, "zentrix: " + long_text + " arrived\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> writes;
+    SetDebugSink([&](std::string_view s) { writes.emplace_back(s); });
+    c.log();
+    SetDebugSink(nullptr);
+    EXPECT_EQ(writes, std::vector<std::string>{c.want});
+  }
 }
 
 TEST(ProgramFolder, EnvironmentWinsOverTheExecutablesFolder) {

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "sim/sim_mouse.h"
-#include "sim/sim_wire.h"
+#include "zentrix/sim_wire.h"
 #include "sim/socket_server.h"
 #include "tests/sim/frames_by_hand.h"
 #include "zentrix/sim_socket_backend.h"

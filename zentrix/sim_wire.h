@@ -1,7 +1,8 @@
 #pragma once
 // The wire protocol between brevak-mousesim and its clients (zentrix's socket backend and
-// `brevak-mousesim ctl`), over a Unix stream socket. Header-only, so the client side shares
-// these definitions without linking the simulated mouse.
+// `brevak-mousesim ctl`), over a Unix stream socket. It lives with zentrix, the side that speaks
+// it from inside the driver library, and the simulated mouse takes it from here; header-only, so
+// neither side links the other.
 //
 // Every message is [u32 body length][body], 1 <= length <= kMaxBody; the body is
 // [u8 type][fields]. Integers are little-endian. `str` and `bytes` are [u32 length][bytes].

@@ -1,0 +1,108 @@
+// The debug output channel: where every trace and diagnostic of the process goes.
+
+#include "platform/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/system.h"
+#include "platform/text.h"
+#include "platform/winapi.h"
+
+namespace brevak {
+namespace {
+
+using Sink = std::function<void(std::string_view)>;
+
+struct DebugState {
+  std::mutex mu;
+  std::shared_ptr<const Sink> sink;
+  const bool enabled = [] {
+    const char* v = std::getenv("BREVAK_DEBUG");
+    return v && *v;
+  }();
+};
+
+DebugState& Debug() {
+  static DebugState* d = new DebugState;  // outlives static destructors that still log
+  return *d;
+}
+
+void Write(std::string_view text) {
+  DebugState& d = Debug();
+  std::shared_ptr<const Sink> sink;
+  {
+    std::lock_guard<std::mutex> lock(d.mu);
+    sink = d.sink;
+  }
+  if (sink) {
+    (*sink)(text);
+  } else if (d.enabled) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+  }
+}
+
+// Appends the formatted text to `out`, however long it is.
+void AppendV(std::string& out, const char* format, va_list args) {
+  char small[256];
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(small, sizeof small, format, args);
+  if (n < 0) {
+    va_end(again);
+    return;
+  }
+  if (size_t(n) < sizeof small) {
+    out.append(small, size_t(n));
+  } else {
+    const size_t at = out.size();
+    out.resize(at + size_t(n) + 1);
+    std::vsnprintf(out.data() + at, size_t(n) + 1, format, again);
+    out.resize(at + size_t(n));
+  }
+  va_end(again);
+}
+
+}  // namespace
+
+void SetDebugSink(std::function<void(std::string_view)> sink) {
+  DebugState& d = Debug();
+  std::lock_guard<std::mutex> lock(d.mu);
+  d.sink = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
+}
+
+void LogTrace(const char* format, ...) {
+  std::string line;
+  va_list args;
+  va_start(args, format);
+  AppendV(line, format, args);
+  va_end(args);
+  Write(line);
+}
+
+void LogNote(const char* component, const char* format, ...) {
+  std::string line = component;
+  line += ": ";
+  va_list args;
+  va_start(args, format);
+  AppendV(line, format, args);
+  va_end(args);
+  line += '\n';
+  Write(line);
+}
+
+}  // namespace brevak
+
+void OutputDebugStringA(LPCSTR text) {
+  if (text) brevak::Write(text);
+}
+
+void OutputDebugStringW(LPCWSTR text) {
+  if (text) brevak::Write(brevak::Utf16ToUtf8(std::u16string_view(text)));
+}
