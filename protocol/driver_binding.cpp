@@ -5,20 +5,20 @@
 #include <mutex>
 #include <string>
 
+#include "platform/log.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "zentrix/hid_interfaces.h"
 
 namespace brevak {
 namespace {
-
-void LogLine(const std::string& line) { OutputDebugStringA((line + "\r\n").c_str()); }
 
 // Binds one export; false (and the reason logged) when the build lacks it.
 template <typename Fn>
 bool BindExport(HMODULE module, const char* name, const std::string& file, Fn& fn) {
   fn = reinterpret_cast<Fn>(GetProcAddress(module, name));
   if (fn) return true;
-  LogLine("BindDriverBuild: " + file + " has no export " + name + ": " + LastLoadError());
+  LogNote("BindDriverBuild", "%s has no export %s: %s", file.c_str(), name, LastLoadError().c_str());
   return false;
 }
 
@@ -46,7 +46,7 @@ BoundBuild BindDriverBuild(const DriverBuildInfo& info) {
   BoundBuild b;
   b.module = LoadLibraryW((ProgramFolder() + info.file).c_str());
   if (!b.module) {
-    LogLine("BindDriverBuild: cannot load " + file + ": " + LastLoadError());
+    LogNote("BindDriverBuild", "cannot load %s: %s", file.c_str(), LastLoadError().c_str());
     return {};
   }
   bool ok = BindExport(b.module, "Set_VIDPID", file, b.Set_VIDPID);
@@ -86,7 +86,7 @@ void ReleaseDriverBuild(BoundBuild& build) {
 bool BluetoothHidPresent() {
   std::lock_guard<std::mutex> lock(HidapiLock());
   if (hid_init() != 0) return false;
-  hid_device_info* list = hid_enumerate(0x045E, 0x0059);
+  hid_device_info* list = hid_enumerate(zentrix::kBleVendorId, zentrix::kBleProductId);
   const bool present = list != nullptr;
   hid_free_enumeration(list);
   return present;

@@ -9,6 +9,7 @@
 
 #include "platform/winapi.h"
 #include "protocol/transport.h"
+#include "zentrix/hid_interfaces.h"
 #include "zentrix/zentrix.h"
 
 namespace brevak {
@@ -24,10 +25,12 @@ struct DriverBuildInfo {
 
 // In binding order: cable, 1K, 4K, 8K.
 inline constexpr std::array<DriverBuildInfo, 4> kDriverBuilds = {{
-    {Transport::kCable, u"zentrix_2.so", 0x1D57, 0x2029, 0},
-    {Transport::kReceiver1k, u"zentrix_1.so", 0x1D57, 0xFA60, 0},
-    {Transport::kReceiver4k, u"zentrix_4k.so", 0x1D57, 0xFA65, 0x0116},
-    {Transport::kReceiver8k, u"zentrix_8k.so", 0x1D57, 0xFA65, 0x0118},
+    {Transport::kCable, u"zentrix_2.so", zentrix::kVendorId, zentrix::kCableProductId, 0},
+    {Transport::kReceiver1k, u"zentrix_1.so", zentrix::kVendorId, zentrix::kReceiver1kProductId, 0},
+    {Transport::kReceiver4k, u"zentrix_4k.so", zentrix::kVendorId, zentrix::kReceiverHsProductId,
+     zentrix::kReceiver4kVersion},
+    {Transport::kReceiver8k, u"zentrix_8k.so", zentrix::kVendorId, zentrix::kReceiverHsProductId,
+     zentrix::kReceiver8kVersion},
 }};
 
 // The position of the build that serves `t` in kDriverBuilds (and in every array of bound
