@@ -331,15 +331,18 @@ class BleTransport::Impl {
 
   bool WriteValue(const std::string& path, const std::vector<uint8_t>& frame, bool request) {
     if (!conn_) return false;
+    LogTrace("%s\r\n", path.c_str());
     try {
       auto proxy = sdbus::createProxy(*conn_, kBluez, path);
       auto call = proxy->createMethodCall(kBluezCharacteristic, "WriteValue");
       call << frame << Props{{"type", sdbus::Variant(std::string(request ? "request" : "command"))}};
+      LogTrace("Value Add: %p\r\n", static_cast<const void*>(frame.data()));
       proxy->callMethod(call, kCallTimeoutUs);
-      LogTrace("Write Success\r\n");
+      LogTrace("Write Success!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!\r\n");
       return true;
     } catch (const std::exception& e) {
-      LogTrace("Write fail: %s\r\n", e.what());
+      LogTrace("Write fail!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!\r\n");
+      LogNote("ble", "WriteValue: %s", e.what());
       return false;
     }
   }
