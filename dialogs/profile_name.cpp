@@ -1,11 +1,12 @@
 #include "dialogs/profile_name.h"
 
 #include <QEvent>
+#include <algorithm>
 #include <QKeyEvent>
 #include <QWidget>
 
 #include "dialogs/small_dialogs.h"
-#include "store/names.h"
+#include "platform/text.h"
 
 namespace brevak {
 
@@ -61,7 +62,8 @@ void CMS_1_ProfileName::Confirm() {
   const std::u16string text = edit_ ? edit_->GetText().str() : std::u16string();
   const char* refusal = nullptr;
   if (text.empty()) refusal = "warn_name_1_text";
-  else if (m_profiles && FindNameNoCase(*m_profiles, text)) refusal = "warn_name_2_text";
+  else if (std::any_of(m_names.begin(), m_names.end(), [&](const auto& n) { return EqualsNoCase(n, text); }))
+    refusal = "warn_name_2_text";
   if (refusal) {
     if (warn) warn(refusal);
     else CMsgWnd::Show(GetHWND(), "warning_title_text", refusal);

@@ -5,8 +5,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
-#include "store/profile_store.h"
+#include "model/profile_record.h"
 #include "ui/duilib.h"
 
 namespace brevak {
@@ -18,7 +19,9 @@ class CMS_1_ProfileName : public WindowImplBase {
  public:
   std::u16string m_name;            // the accepted name, set when the dialog ends with OK
   CDuiString m_title_key;           // "profile_name_1_text" (add) or "profile_name_2_text" (rename)
-  const ProfileList* m_profiles = nullptr;  // checked for duplicates; the caller holds its lock
+  // The names already in the profile list (a copy, so the list's lock is not held while the
+  // dialog is open), checked for duplicates ignoring case.
+  std::vector<std::u16string> m_names;
 
   // A refusal ("warn_name_1_text", "warn_name_2_text"): the message box over this dialog
   // unless replaced (tests answer it themselves).

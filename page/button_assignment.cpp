@@ -97,7 +97,7 @@ void CMS_1_Page::ApplyMenuChoice(std::u16string_view item) {
     uint8_t modifiers = e.shortcut_modifiers, key = e.shortcut_key;
     if (e.function_code != kFunctionShortcut) {
       // The key bytes of another function mean nothing to a shortcut.
-      modifiers = key = 0;
+      key = 0;
       EditWorkingRecord([n](ProfileRecord& r) {
         std::memset(&r.button[n].shortcut_key, 0, 4);
       });

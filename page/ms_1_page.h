@@ -135,6 +135,7 @@ class CMS_1_Page : public CNotifyPump {
   // The profile list's operations (profile_list.cpp).
   bool OnProfileButton(CControlUI* sender);
   void AddListItem(const std::u16string& name);
+  std::vector<std::u16string> ProfileNames();
   void ShowSelectedProfile(int index);
   void AddProfile();
   void DeleteProfile();

@@ -34,10 +34,10 @@ std::optional<DWORD> ModalPageDialogs::PickColor(DWORD color, POINT at) {
 }
 
 std::optional<std::u16string> ModalPageDialogs::AskProfileName(std::string_view title_key,
-                                                               const ProfileList& profiles) {
+                                                               const std::vector<std::u16string>& taken) {
   CMS_1_ProfileName dialog;
   dialog.m_title_key = CDuiString(title_key);
-  dialog.m_profiles = &profiles;
+  dialog.m_names = taken;
   if (dialog.Run(owner_) != 1) return std::nullopt;
   return dialog.m_name;
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dialogs/file_chooser.h"
 #include "platform/winapi.h"
@@ -27,9 +28,10 @@ class PageDialogs {
   // The colour dialog with its top-left corner at `at` (screen), showing `color`
   // (0xFFRRGGBB); the colour the user confirmed, or nothing.
   virtual std::optional<DWORD> PickColor(DWORD color, POINT at) = 0;
-  // The profile name dialog titled by `title_key`, checking against `profiles` (the caller
-  // holds the store's lock); the name as typed, or nothing when cancelled.
-  virtual std::optional<std::u16string> AskProfileName(std::string_view title_key, const ProfileList& profiles) = 0;
+  // The profile name dialog titled by `title_key`, refusing the `taken` names; the name as
+  // typed, or nothing when cancelled.
+  virtual std::optional<std::u16string> AskProfileName(std::string_view title_key,
+                                                       const std::vector<std::u16string>& taken) = 0;
   // Where files to export and import are chosen.
   virtual FileChooser& Files() = 0;
   // The shortcut dialog showing `modifiers` (bits Ctrl, Shift, Alt, Windows key) and `key` (a
@@ -48,7 +50,8 @@ class ModalPageDialogs : public PageDialogs {
   void WarnText(std::u16string text) override;
   bool Confirm(std::string_view message_key) override;
   std::optional<DWORD> PickColor(DWORD color, POINT at) override;
-  std::optional<std::u16string> AskProfileName(std::string_view title_key, const ProfileList& profiles) override;
+  std::optional<std::u16string> AskProfileName(std::string_view title_key,
+                                               const std::vector<std::u16string>& taken) override;
   FileChooser& Files() override;
   bool ChooseShortcut(uint8_t& modifiers, uint8_t& key) override;
   bool SelectMacro(const MacroList& macros, int32_t& index, int32_t& mode, int32_t& count) override;

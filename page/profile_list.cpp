@@ -47,12 +47,16 @@ void CMS_1_Page::ShowSelectedProfile(int index) {
   RequestApply();
 }
 
+// The list's names, copied so that no lock is held while the name dialog is open.
+std::vector<std::u16string> CMS_1_Page::ProfileNames() {
+  auto lock = profiles_.Lock();
+  std::vector<std::u16string> names;
+  for (const auto& r : profiles_.list()) names.push_back(FixedToString(r->name));
+  return names;
+}
+
 void CMS_1_Page::AddProfile() {
-  std::optional<std::u16string> name;
-  {
-    auto lock = profiles_.Lock();
-    name = dialogs().AskProfileName("profile_name_1_text", profiles_.list());
-  }
+  std::optional<std::u16string> name = dialogs().AskProfileName("profile_name_1_text", ProfileNames());
   if (!name) return;
   int index = 0;
   {
@@ -94,11 +98,7 @@ void CMS_1_Page::DeleteProfile() {
 }
 
 void CMS_1_Page::RenameProfile() {
-  std::optional<std::u16string> name;
-  {
-    auto lock = profiles_.Lock();
-    name = dialogs().AskProfileName("profile_name_2_text", profiles_.list());
-  }
+  std::optional<std::u16string> name = dialogs().AskProfileName("profile_name_2_text", ProfileNames());
   if (!name) return;
   int index = -1;
   std::u16string stored;

@@ -42,7 +42,7 @@ class ScriptedFiles : public FileChooser {
 // Answers the page's questions from a script and records them, so no test runs a modal loop.
 class ScriptedDialogs : public PageDialogs {
  public:
-  std::optional<std::u16string> AskProfileName(std::string_view key, const ProfileList&) override {
+  std::optional<std::u16string> AskProfileName(std::string_view key, const std::vector<std::u16string>&) override {
     asked.push_back("name " + std::string(key));
     return name;
   }
