@@ -107,14 +107,15 @@ int main(int argc, char** argv) {
   }
   CPaintManagerUI::SetInstance();
   auto instance = std::make_unique<SingleInstance>(u"BREVAK APEX");
-  if (instance->state() == SingleInstance::State::kAnother) {
+  if (instance->state() != SingleInstance::State::kFirst) {
     fonts.join();
-    instance->AskFirstToComeForward(kMsgBringToFront);
-    return 1;
-  }
-  if (instance->state() == SingleInstance::State::kFailed) {
-    fonts.join();
-    return ReportLockFailure(instance->error());
+    int code = 1;
+    if (instance->state() == SingleInstance::State::kAnother) instance->AskFirstToComeForward(kMsgBringToFront);
+    else code = ReportLockFailure(instance->error());
+    // The application ends as after a run, so what it and the font configuration hold is freed.
+    instance.reset();
+    CPaintManagerUI::Term();
+    return code;
   }
   std::u16string cmdline;
   for (int i = 1; i < argc; ++i) cmdline += (i > 1 ? u" " : u"") + Utf8ToUtf16(argv[i]);
