@@ -240,7 +240,9 @@ void CMS_1_Page::OnClick(TNotifyUI& msg) {
     OpenFunctionMenu(button);
     return;
   }
-  if (s == c.apply || s == c.apply_dpi) {
+  if (s == c.macro) {
+    EditMacros();
+  } else if (s == c.apply || s == c.apply_dpi) {
     RequestApply();
   } else if (s == c.reset_dpi) {
     EditWorkingRecord([](ProfileRecord& r) { ResetDpiSettings(r); });

@@ -2,6 +2,7 @@
 
 #include "dialogs/profile_name.h"
 #include "dialogs/small_dialogs.h"
+#include "macro/macro_editor.h"
 #include "macro/select_macro_wnd.h"
 #include "macro/shortcut_wnd.h"
 
@@ -72,6 +73,11 @@ bool ModalPageDialogs::SelectMacro(const MacroList& macros, int32_t& index, int3
   mode = dialog.m_repeat_mode;
   count = dialog.m_loop_count;
   return true;
+}
+
+void ModalPageDialogs::EditMacros(MacroStore& macros) {
+  CMS_1_Macro editor(macros, hooks_, Files());
+  editor.Show(owner_);
 }
 
 }  // namespace brevak

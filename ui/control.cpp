@@ -89,6 +89,20 @@ class FocusWatcher : public QObject {
   CControlUI* control_;
 };
 
+// Reports the pointer entering and leaving a button ("mouseenter", "mouseleave").
+class HoverWatcher : public QObject {
+ public:
+  HoverWatcher(QObject* parent, CControlUI* control) : QObject(parent), control_(control) {}
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Enter) control_->Notify("mouseenter");
+    if (e->type() == QEvent::Leave) control_->Notify("mouseleave");
+    return false;
+  }
+
+ private:
+  CControlUI* control_;
+};
+
 // Swallows every key of a key-capture field, before Qt moves the focus on Tab or the field
 // reports Enter; shortcuts of the window do not see them either.
 class KeySwallower : public QObject {
@@ -323,6 +337,7 @@ CButtonUI::CButtonUI() : CButtonUI(new QPushButton) {
 
 CButtonUI::CButtonUI(QAbstractButton* button) : CControlUI(button) {
   button->setCursor(Qt::PointingHandCursor);
+  button->installEventFilter(new HoverWatcher(button, this));
 }
 
 QAbstractButton* CButtonUI::button() const {

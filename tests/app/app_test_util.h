@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,6 +63,11 @@ class ScriptedDialogs : public PageDialogs {
     count = macro->count;
     return true;
   }
+  // The test's stand-in for the user's session in the macro editor.
+  void EditMacros(MacroStore& macros) override {
+    asked.push_back("macro editor");
+    if (edit_macros) edit_macros(macros);
+  }
   void Warn(std::string_view key) override { asked.push_back("warn " + std::string(key)); }
   void WarnText(std::u16string text) override { asked.push_back("warn " + Utf16ToUtf8(text)); }
   bool Confirm(std::string_view key) override {
@@ -83,6 +89,7 @@ class ScriptedDialogs : public PageDialogs {
     int32_t index, mode, count;
   };
   std::optional<MacroChoice> macro;
+  std::function<void(MacroStore&)> edit_macros;
 };
 
 class AppTest : public DataFolderTest {
