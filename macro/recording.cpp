@@ -63,6 +63,9 @@ void MacroRecorder::Start(HWND target, MacroSteps& steps, DelayMode mode, uint16
     if (hooks_->installhook) hooks_->installhook(target);
     if (hooks_->enablehook) hooks_->enablehook(1);
     if (hooks_->mousewheelenable) hooks_->mousewheelenable(0);
+    // The library starts with mouse buttons off; they count from here unless the pointer is
+    // still on the button that started the recording (its leaving turns them on).
+    if (hooks_->enablemousehook) hooks_->enablemousehook(pointer_over_button_ ? 0 : 1);
   }
   last_time_ = ClockNowMs();
 }
@@ -82,6 +85,7 @@ void MacroRecorder::Stop() {
 }
 
 void MacroRecorder::PointerOverStopButton(bool over) {
+  pointer_over_button_ = over;
   if (recording_ && hooks_ && hooks_->enablemousehook) hooks_->enablemousehook(over ? 0 : 1);
 }
 

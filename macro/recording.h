@@ -44,7 +44,8 @@ class MacroRecorder {
   // commits what `steps` hold).
   Took Take(WPARAM wParam, LPARAM lParam, MacroSteps& steps);
 
-  // The pointer over the record button: its click must not become a step.
+  // The pointer entering or leaving the record button: its click must not become a step, so
+  // mouse buttons are reported only while the pointer is elsewhere.
   void PointerOverStopButton(bool over);
 
  private:
@@ -53,6 +54,7 @@ class MacroRecorder {
 
   const HookFunctionTable* hooks_;
   bool recording_ = false;
+  bool pointer_over_button_ = false;
   bool has_previous_ = false;
   bool has_last_ = false;
   WPARAM last_w_ = 0;

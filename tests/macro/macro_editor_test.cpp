@@ -456,7 +456,7 @@ TEST_F(MacroEditorTest, ClosingMidRecordingKeepsTheStepsAndReleasesTheHooks) {
   Open();  // an empty library: recording adds a macro first
   Click("ms_1_macro_record_btn");
   ASSERT_EQ(store_->list().size(), 1u);
-  EXPECT_EQ(g_hook_calls, (std::vector<std::string>{"installhook", "enablehook 1", "mousewheelenable 0"}));
+  EXPECT_EQ(g_hook_calls, (std::vector<std::string>{"installhook", "enablehook 1", "mousewheelenable 0", "enablemousehook 1"}));
   Hook(kVkA, 0, 10);
   Hook(kVkA, 1, 10);
   g_hook_calls.clear();
