@@ -294,6 +294,26 @@ TEST_F(MacroEditorTest, CoordinateFieldsKeepDigitsAndMinusWithinPlusMinus999) {
   EXPECT_EQ(Stored().actions[1].delay, kInsertedStepDelay);
 }
 
+TEST_F(MacroEditorTest, TheKeyFieldTakesTheNextKeyForTheSelectedStepAndIgnoresMouseButtons) {
+  AddStored(u"M", {Key(kUsageA), Key(kUsageA, 10, kMacroRelease)});
+  Open();
+  SelectStep(1);
+  Click("ms_1_macro_action_edit_check");
+  auto* field = Find<CEditUI>("ms_1_macro_action_edit");
+  editor_->GetPaintManager().SendNotify(field, "setfocus");
+  EXPECT_EQ(g_hook_calls, (std::vector<std::string>{"installhook", "enablehook 1"}));
+  Hook(WM_LBUTTONDOWN, 0);  // the click that focused the field
+  EXPECT_EQ(Stored().actions[1].code, kUsageA);
+  Hook(kVkB, 1);  // a release counts as well
+  EXPECT_EQ(Text("ms_1_macro_action_edit"), "B");
+  EXPECT_EQ(OnDisk().actions[1].code, kUsageB);
+  EXPECT_EQ(OnDisk().actions[1].kind, kMacroRelease);
+  EXPECT_EQ(OnDisk().actions[0].code, kUsageA);
+  g_hook_calls.clear();
+  editor_->GetPaintManager().SendNotify(field, "killfocus");
+  EXPECT_EQ(g_hook_calls, (std::vector<std::string>{"removehook", "enablehook 0"}));
+}
+
 // ---- Names and files -------------------------------------------------------------------------
 
 TEST_F(MacroEditorTest, RenamesRefuseAnotherMacrosNameAndIgnoreACaseChangeOfTheirOwn) {
