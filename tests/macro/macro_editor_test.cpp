@@ -292,6 +292,14 @@ TEST_F(MacroEditorTest, CoordinateFieldsKeepDigitsAndMinusWithinPlusMinus999) {
   EXPECT_EQ(Stored().actions[1].x, -999);
   EXPECT_EQ(Stored().actions[1].y, 999);
   EXPECT_EQ(Stored().actions[1].delay, kInsertedStepDelay);
+  // Its row, from the template: what it is, where it goes, its pause.
+  auto* row = dynamic_cast<CContainerUI*>(Find<CListUI>("ms_1_macro_action_list")->GetItemAt(1));
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->FindSubControl("key")->GetText().utf8(), Utf16ToUtf8(LanguageText(u"mouse_move_text")));
+  EXPECT_EQ(row->FindSubControl("key_icon")->GetBkImage().utf8(), "skin/step_move.svg");
+  EXPECT_EQ(row->FindSubControl("action")->GetText().utf8(), "X: -999 Y: 999");
+  EXPECT_EQ(row->FindSubControl("delay")->GetText().utf8(), "10");
+  EXPECT_EQ(Find<CListUI>("ms_1_macro_action_list")->GetCurSel(), 1);  // the inserted step
 }
 
 TEST_F(MacroEditorTest, TheKeyFieldTakesTheNextKeyForTheSelectedStepAndIgnoresMouseButtons) {
