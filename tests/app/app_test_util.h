@@ -20,25 +20,11 @@
 #include "platform/loop.h"
 #include "sim/in_process_backend.h"
 #include "store_test_util.h"
+#include "tests/common/scripted_files.h"
 
 namespace brevak::test {
 
 using sim::Connection;
-
-// Files chosen in script: the next path, or nothing for a cancelled dialog.
-class ScriptedFiles : public FileChooser {
- public:
-  std::optional<std::filesystem::path> ChooseOpen(const FileKind& kind) override {
-    asked.push_back(std::string("open ") + kind.patterns);
-    return path;
-  }
-  std::optional<std::filesystem::path> ChooseSave(const FileKind& kind, const std::u16string&) override {
-    asked.push_back(std::string("save ") + kind.patterns);
-    return path;
-  }
-  std::vector<std::string> asked;
-  std::optional<std::filesystem::path> path;
-};
 
 // Answers the page's questions from a script and records them, so no test runs a modal loop.
 class ScriptedDialogs : public PageDialogs {

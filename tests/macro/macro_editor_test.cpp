@@ -16,6 +16,7 @@
 #include "platform/text.h"
 #include "store/record_files.h"
 #include "store_test_util.h"
+#include "tests/common/scripted_files.h"
 #include "tests/common/ui_test_main.h"
 
 namespace brevak::test {
@@ -64,20 +65,6 @@ std::vector<MacroAction> operator+(std::vector<MacroAction> a, const std::vector
   return a;
 }
 std::vector<MacroAction> Moves(int n, uint16_t delay = 10) { return std::vector<MacroAction>(size_t(n), Move(delay)); }
-
-class ScriptedFiles : public FileChooser {
- public:
-  std::optional<std::filesystem::path> ChooseOpen(const FileKind& kind) override {
-    asked.push_back(std::string("open ") + kind.patterns);
-    return path;
-  }
-  std::optional<std::filesystem::path> ChooseSave(const FileKind& kind, const std::u16string&) override {
-    asked.push_back(std::string("save ") + kind.patterns);
-    return path;
-  }
-  std::vector<std::string> asked;
-  std::optional<std::filesystem::path> path;
-};
 
 class MacroEditorTest : public DataFolderTest {
  protected:

@@ -14,6 +14,7 @@
 #include "platform/system.h"
 #include "store_test_util.h"
 #include "tests/common/private_x_server.h"
+#include "tests/common/scripted_files.h"
 #include "tests/common/ui_test_main.h"
 #include "tests/macro/x_typist.h"  // last: Xlib's macros
 
@@ -21,14 +22,6 @@ namespace brevak::test {
 namespace {
 
 constexpr UINT kGaveUp = 99;
-
-class NoFiles : public FileChooser {
- public:
-  std::optional<std::filesystem::path> ChooseOpen(const FileKind&) override { return std::nullopt; }
-  std::optional<std::filesystem::path> ChooseSave(const FileKind&, const std::u16string&) override {
-    return std::nullopt;
-  }
-};
 
 class MacroRecordingOnX11 : public DataFolderTest {
  protected:
@@ -45,7 +38,7 @@ TEST_F(MacroRecordingOnX11, KeysAndAButtonAreRecordedButNotTheClickThatStops) {
   ASSERT_NE(lib_.functions.installhook, nullptr) << LastLoadError();
   ASSERT_TRUE(typist_.ok());
   MacroStore store;
-  NoFiles files;
+  ScriptedFiles files;  // never asked
   CMS_1_Macro editor(store, &lib_.functions, files);
   QObject run;
   QTimer::singleShot(0, &run, [&] {
