@@ -426,6 +426,10 @@ void CMS_1_Macro::FinishRecording() {
   steps_.scroll_to_insertion = false;
 }
 
+void CMS_1_Macro::EndRecordingBeforeSwitch() {
+  if (recorder_.recording()) FinishRecording();
+}
+
 void CMS_1_Macro::TakeKeyForField(WPARAM wParam) {
   if (wParam >= kFirstMouseMessage && wParam <= kLastMouseMessage) return;  // the click leaving the field
   RefreshActiveLayout();
@@ -488,6 +492,7 @@ void CMS_1_Macro::Notify(TNotifyUI& msg) {
   if (!s) return WindowImplBase::Notify(msg);
   if (type == u"itemselect") {
     if (s == c.macro_list) {
+      EndRecordingBeforeSwitch();
       LoadMacro(int(msg.wParam));
     } else if (s == c.action_list) {
       steps_.selected = int(msg.wParam);
@@ -550,10 +555,13 @@ void CMS_1_Macro::OnClick(TNotifyUI& msg) {
   if (name == u"btn_exit") {
     Close(1);
   } else if (name == u"ms_1_macro_add_btn") {
+    EndRecordingBeforeSwitch();
     AddNewMacro();
   } else if (name == u"ms_1_macro_delete_btn") {
+    EndRecordingBeforeSwitch();
     DeleteCurrentMacro();
   } else if (name == u"ms_1_macro_import_btn") {
+    EndRecordingBeforeSwitch();
     ImportFile();
   } else if (name == u"ms_1_macro_export_btn") {
     ExportCurrent();

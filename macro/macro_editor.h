@@ -72,6 +72,8 @@ class CMS_1_Macro : public WindowImplBase {
 
   void StartRecording();
   void FinishRecording();
+  // Another macro is about to become the current one: a running recording ends in this one.
+  void EndRecordingBeforeSwitch();
   void TakeKeyForField(WPARAM wParam);
   void ReleaseKeyField();
   uint16_t DefaultDelay() const;

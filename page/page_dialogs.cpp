@@ -76,8 +76,14 @@ bool ModalPageDialogs::SelectMacro(const MacroList& macros, int32_t& index, int3
 }
 
 void ModalPageDialogs::EditMacros(MacroStore& macros) {
-  CMS_1_Macro editor(macros, hooks_, Files());
-  editor.Show(owner_);
+  // The editor's file dialogs belong to the editor, so they open over it.
+  QtFileChooser files(GetDataFolder());
+  CMS_1_Macro editor(macros, hooks_, files);
+  editor.Create(owner_, "MS_1_Macro", WS_POPUP, WS_EX_TOOLWINDOW);
+  if (!editor.GetPaintManager().GetRoot()) return;  // no layout: nothing to show
+  files.SetOwner(editor.GetWidget());
+  editor.CenterWindow();
+  editor.ShowModal();
 }
 
 }  // namespace brevak
