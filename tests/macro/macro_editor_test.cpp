@@ -481,6 +481,23 @@ TEST_F(MacroEditorTest, ClosingMidRecordingKeepsTheStepsAndReleasesTheHooks) {
   EXPECT_EQ(OnDisk().action_count, 2);
 }
 
+TEST_F(MacroEditorTest, ChoosingAnotherMacroMidRecordingEndsTheRecordingInTheFirst) {
+  AddStored(u"First", {});
+  AddStored(u"Second", {Key(kUsageB)});
+  Open();
+  Click("ms_1_macro_record_btn");
+  Hook(kVkA, 0, 10);
+  Find<CListUI>("ms_1_macro_list")->SelectItem(1);
+  EXPECT_FALSE(editor_->recording());
+  EXPECT_FALSE(Find<CCheckBoxUI>("ms_1_macro_record_btn")->GetCheck());
+  EXPECT_EQ(OnDisk(0).action_count, 1);
+  EXPECT_EQ(OnDisk(0).actions[0].code, kUsageA);
+  Hook(kVkA, 1, 10);  // too late for any macro
+  EXPECT_EQ(OnDisk(1).action_count, 1);
+  EXPECT_EQ(editor_->steps().count, 1);
+  EXPECT_EQ(editor_->steps().steps[0].code, kUsageB);
+}
+
 // The recorder alone: where its limits stop it.
 TEST(MacroRecorderLimits, StopsAt190StepsOr190UnitsAndKeepsWhatFits) {
   UseVirtualClock(0);
