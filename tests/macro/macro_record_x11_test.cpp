@@ -13,9 +13,8 @@
 #include "macro/macro_editor.h"
 #include "platform/system.h"
 #include "store_test_util.h"
-#include "tests/common/private_x_server.h"
 #include "tests/common/scripted_files.h"
-#include "tests/common/ui_test_main.h"
+#include "tests/common/x_window_tests_main.h"
 #include "tests/macro/x_typist.h"  // last: Xlib's macros
 
 namespace brevak::test {
@@ -87,12 +86,5 @@ TEST_F(MacroRecordingOnX11, KeysAndAButtonAreRecordedButNotTheClickThatStops) {
 }  // namespace brevak::test
 
 int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();  // discovery needs no server
-  brevak::test::PrivateXServer x;
-  if (!x.ok()) {
-    std::fprintf(stderr, "no X server for the macro recording test: %s\n", x.error().c_str());
-    return 1;
-  }
-  return brevak::test::RunWindowTests(BREVAK_RES_DIR, "xcb");
+  return brevak::test::RunWindowTestsOnPrivateX(argc, argv, BREVAK_RES_DIR, "macro recording test");
 }
