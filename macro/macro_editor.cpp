@@ -264,7 +264,10 @@ void CMS_1_Macro::DeleteCurrentMacro() {
 void CMS_1_Macro::RenameCurrentMacro() {
   MacroRecord* record = Current();
   if (!record || !c_->name_edit) return;
-  const std::u16string typed = c_->name_edit->GetText().str();
+  // The name as the record will hold it, so a cut name is checked as it will be stored.
+  char16_t field[kMacroNameUnits] = {};
+  SetFixed(field, c_->name_edit->GetText().str());
+  const std::u16string typed = FixedToString(field);
   const std::u16string name = FixedToString(record->name);
   // The same name in other letters, an empty one, or another macro's: the old name stays.
   if (EqualsNoCase(typed, name) || typed.empty() || OtherMacroNamed(macros_.list(), record, typed)) {
@@ -273,10 +276,9 @@ void CMS_1_Macro::RenameCurrentMacro() {
   }
   SetFixed(record->name, typed);
   SaveMacroStore(macros_);
-  const std::u16string stored = FixedToString(record->name);
-  c_->name_edit->SetText(stored);
+  c_->name_edit->SetText(typed);
   if (c_->macro_list) {
-    if (CControlUI* row = c_->macro_list->GetItemAt(current_)) row->SetText(stored);
+    if (CControlUI* row = c_->macro_list->GetItemAt(current_)) row->SetText(typed);
   }
 }
 
@@ -581,8 +583,7 @@ void CMS_1_Macro::OnClick(TNotifyUI& msg) {
     Commit();
     SetEditMode(false);
   } else if (name == u"ms_1_macro_cancel_btn") {
-    edit_mode_ = false;
-    if (c.edit_check) c.edit_check->SetCheck(false);
+    SetEditMode(false);
     LoadMacro(current_);
     if (steps_.insertion_start >= 0) RebuildStepList(steps_.insertion_start);
   } else {

@@ -248,6 +248,11 @@ TEST_F(MacroEditorTest, PanelDelaysAreClampedAndTheLastStepKeepsItsPauseExceptTh
   Click("ms_1_macro_action_edit_check");
   Enter("ms_1_macro_delay_edit", "300");
   EXPECT_EQ(Stored().actions[1].delay, 50);
+  EXPECT_EQ(Find<CTabLayoutUI>("ms_1_macro_action_edit_tab")->GetCurSel(), 1);
+  // Cancel closes the panel.
+  Click("ms_1_macro_cancel_btn");
+  EXPECT_EQ(Find<CTabLayoutUI>("ms_1_macro_action_edit_tab")->GetCurSel(), 0);
+  EXPECT_FALSE(Find<CCheckBoxUI>("ms_1_macro_action_edit_check")->GetCheck());
 }
 
 TEST_F(MacroEditorTest, CoordinateFieldsKeepDigitsAndMinusWithinPlusMinus999) {
