@@ -187,24 +187,47 @@ bool CMS_1_Macro::Commit() {
   return true;
 }
 
-void CMS_1_Macro::RebuildStepList(int select_row) {
-  CListUI* list = c_->action_list;
-  if (!list) return;
-  list->RemoveAll();
+bool CMS_1_Macro::AddStepRow(int at) {
   CDialogBuilder builder;
-  for (int i = 0; i < steps_.count; ++i) {
-    auto* row = dynamic_cast<CContainerUI*>(builder.Create(kStepRowTemplate, &m_pm));
-    if (!row) break;  // no template: the list stays empty rather than showing half rows
-    row->SetFixedHeight(kStepRowHeight);
-    list->Add(row);
-    ShowRow(i);
-  }
-  steps_.selected = std::min(select_row, list->GetCount() - 1);
+  auto* row = dynamic_cast<CContainerUI*>(builder.Create(kStepRowTemplate, &m_pm));
+  if (!row) return false;  // no template: the list stays empty rather than showing half rows
+  row->SetFixedHeight(kStepRowHeight);
+  c_->action_list->AddAt(row, at);
+  ShowRow(at);
+  return true;
+}
+
+void CMS_1_Macro::SelectStepRow(int row) {
+  CListUI* list = c_->action_list;
+  steps_.selected = std::min(row, list->GetCount() - 1);
   if (steps_.selected >= 0) {
     list->SelectItem(steps_.selected, false, false);
     list->EnsureVisible(steps_.selected);
   }
   if (edit_mode_) ShowEditPanel();
+}
+
+void CMS_1_Macro::RebuildStepList(int select_row) {
+  CListUI* list = c_->action_list;
+  if (!list) return;
+  list->RemoveAll();
+  for (int i = 0; i < steps_.count && AddStepRow(i); ++i) {
+  }
+  SelectStepRow(select_row);
+}
+
+// One recorded step: its row alone is added, and the row before shows its new pause, so a long
+// recording does not rebuild the whole list with every key.
+void CMS_1_Macro::ShowRecordedStep() {
+  CListUI* list = c_->action_list;
+  if (!list) return;
+  const int at = steps_.insertion < 0 ? steps_.count - 1 : steps_.insertion - 1;
+  if (list->GetCount() != steps_.count - 1 || at < 0 || !AddStepRow(at)) {
+    RebuildStepList(steps_.RowAfterRebuild());
+    return;
+  }
+  if (at > 0) ShowRow(at - 1);
+  SelectStepRow(at);
 }
 
 void CMS_1_Macro::ShowRow(int i) {
@@ -461,7 +484,7 @@ LRESULT CMS_1_Macro::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam,
   if (recorder_.recording()) {
     switch (recorder_.Take(wParam, lParam, steps_)) {
       case MacroRecorder::Took::kRecorded:
-        RebuildStepList(steps_.RowAfterRebuild());
+        ShowRecordedStep();
         break;
       case MacroRecorder::Took::kStopped:
         FinishRecording();

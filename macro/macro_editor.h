@@ -53,6 +53,9 @@ class CMS_1_Macro : public WindowImplBase {
   void LoadMacro(int index);
   bool Commit();
   void RebuildStepList(int select_row);
+  bool AddStepRow(int at);
+  void SelectStepRow(int row);
+  void ShowRecordedStep();
   void ShowRow(int row);
   void SelectMacroRow(int row);
 

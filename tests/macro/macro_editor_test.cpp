@@ -461,6 +461,16 @@ TEST_F(MacroEditorTest, ARecordingAfterASelectedStepGivesThatStepTheFirstPause) 
   SelectStep(0);
   Click("ms_1_macro_record_btn");
   Hook(kVkA, 0, 400);
+  // While recording, the list shows each step where it went, and the pause it gave the one before.
+  auto* list = Find<CListUI>("ms_1_macro_action_list");
+  ASSERT_EQ(list->GetCount(), 3);
+  auto sub = [&](int row, const char* name) {
+    return dynamic_cast<CContainerUI*>(list->GetItemAt(row))->FindSubControl(name)->GetText().utf8();
+  };
+  EXPECT_EQ(sub(0, "delay"), "400");
+  EXPECT_EQ(sub(1, "key"), "A");
+  EXPECT_EQ(sub(2, "key"), "B");
+  EXPECT_EQ(list->GetCurSel(), 1);
   Hook(kVkA, 1, 20);
   Click("ms_1_macro_record_btn");
   ASSERT_EQ(Stored().action_count, 4);
