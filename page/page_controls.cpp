@@ -242,7 +242,9 @@ void CMS_1_Page::OnClick(TNotifyUI& msg) {
   }
   if (s == c.macro) {
     EditMacros();
-  } else if (s == c.apply || s == c.apply_dpi) {
+    return;
+  }
+  if (s == c.apply || s == c.apply_dpi) {
     RequestApply();
   } else if (s == c.reset_dpi) {
     EditWorkingRecord([](ProfileRecord& r) { ResetDpiSettings(r); });
