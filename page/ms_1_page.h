@@ -131,6 +131,8 @@ class CMS_1_Page : public CNotifyPump {
 
   // Button assignment (button_assignment.cpp).
   void OpenFunctionMenu(int button);
+  // The macro editor, then the buttons' macro copies re-linked (macro_link.cpp).
+  void EditMacros();
 
   // The profile list's operations (profile_list.cpp).
   bool OnProfileButton(CControlUI* sender);

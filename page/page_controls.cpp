@@ -240,6 +240,10 @@ void CMS_1_Page::OnClick(TNotifyUI& msg) {
     OpenFunctionMenu(button);
     return;
   }
+  if (s == c.macro) {
+    EditMacros();
+    return;
+  }
   if (s == c.apply || s == c.apply_dpi) {
     RequestApply();
   } else if (s == c.reset_dpi) {

@@ -2,6 +2,7 @@
 
 #include "dialogs/profile_name.h"
 #include "dialogs/small_dialogs.h"
+#include "macro/macro_editor.h"
 #include "macro/select_macro_wnd.h"
 #include "macro/shortcut_wnd.h"
 
@@ -72,6 +73,17 @@ bool ModalPageDialogs::SelectMacro(const MacroList& macros, int32_t& index, int3
   mode = dialog.m_repeat_mode;
   count = dialog.m_loop_count;
   return true;
+}
+
+void ModalPageDialogs::EditMacros(MacroStore& macros) {
+  // The editor's file dialogs belong to the editor, so they open over it.
+  QtFileChooser files(GetDataFolder());
+  CMS_1_Macro editor(macros, hooks_, files);
+  editor.Create(owner_, "MS_1_Macro", WS_POPUP, WS_EX_TOOLWINDOW);
+  if (!editor.GetPaintManager().GetRoot()) return;  // no layout: nothing to show
+  files.SetOwner(editor.GetWidget());
+  editor.CenterWindow();
+  editor.ShowModal();
 }
 
 }  // namespace brevak

@@ -40,6 +40,8 @@ class PageDialogs {
   // The macro selection dialog over the library, showing the entry's macro `index` (-1: none),
   // repeat `mode` and loop `count`; true when confirmed, with the choice in place.
   virtual bool SelectMacro(const MacroList& macros, int32_t& index, int32_t& mode, int32_t& count) = 0;
+  // The macro editor over the library; returns once it is closed, its changes saved.
+  virtual void EditMacros(MacroStore& macros) = 0;
 };
 
 // The program's: the small dialogs, modal over `owner`.
@@ -55,7 +57,9 @@ class ModalPageDialogs : public PageDialogs {
   FileChooser& Files() override;
   bool ChooseShortcut(uint8_t& modifiers, uint8_t& key) override;
   bool SelectMacro(const MacroList& macros, int32_t& index, int32_t& mode, int32_t& count) override;
-  // The Hook library's table, which the shortcut dialog's key field captures through.
+  void EditMacros(MacroStore& macros) override;
+  // The Hook library's table, which the shortcut dialog's key field and the macro editor capture
+  // through.
   void SetHookTable(const HookFunctionTable* hooks) { hooks_ = hooks; }
 
  private:

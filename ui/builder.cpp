@@ -157,6 +157,7 @@ CControlUI* CDialogBuilder::MakeControl(std::u16string_view tag) {
   if (tag == u"Combo") return new CComboUI;
   if (tag == u"List") return new CListUI;
   if (tag == u"ListLabelElement") return new CListLabelElementUI;
+  if (tag == u"ListContainerElement") return new CListContainerElementUI;
   if (tag == u"ColorPalette") return new CColorPaletteUI;
   return nullptr;
 }

@@ -222,6 +222,11 @@ void CListLabelElementUI::SetAttribute(std::u16string_view name, std::u16string_
   }
 }
 
+int CListContainerElementUI::GetIndex() const {
+  auto* list = dynamic_cast<CListBaseUI*>(parent_);
+  return list ? list->GetItemIndex(const_cast<CListContainerElementUI*>(this)) : -1;
+}
+
 bool CListBaseUI::AddAt(CControlUI* control, int index) {
   if (!dynamic_cast<CListLabelElementUI*>(control)) {
     delete control;  // a list holds text items only
@@ -245,12 +250,23 @@ CListUI::CListUI() : CListBaseUI(new QListWidget) {
 
 QListWidget* CListUI::list() const { return static_cast<QListWidget*>(content_); }
 
+bool CListUI::AddAt(CControlUI* control, int index) {
+  if (dynamic_cast<CListContainerElementUI*>(control)) return CContainerUI::AddAt(control, index);
+  return CListBaseUI::AddAt(control, index);
+}
+
 void CListUI::PlaceChild(CControlUI* child, int index) {
-  auto* item = new QListWidgetItem(child->GetText().q());
+  auto* row = dynamic_cast<CListContainerElementUI*>(child);
+  auto* item = new QListWidgetItem(row ? QString() : child->GetText().q());
   int h = child->GetFixedHeight() > 0 ? child->GetFixedHeight() : item_height_;
   if (h > 0) item->setSizeHint(QSize(0, h));
   programmatic_ = true;
   list()->insertItem(index, item);
+  // The view shows the row's widget over the item; a click on it still selects the item.
+  if (row && row->GetWidget()) {
+    row->GetWidget()->setAttribute(Qt::WA_TransparentForMouseEvents);
+    list()->setItemWidget(item, row->GetWidget());
+  }
   programmatic_ = false;
 }
 

@@ -75,18 +75,28 @@ Qt::Alignment ToAlign(std::u16string_view v) {
   return a;
 }
 
-// Calls back on focus changes of a widget.
-class FocusWatcher : public QObject {
+// Turns a pair of a widget's events into notifications of its control: focus in and out
+// ("setfocus", "killfocus"), the pointer entering and leaving ("mouseenter", "mouseleave").
+class EventNotifier : public QObject {
  public:
-  FocusWatcher(QObject* parent, CControlUI* control) : QObject(parent), control_(control) {}
+  EventNotifier(QObject* parent, CControlUI* control, bool focus)
+      : QObject(parent),
+        control_(control),
+        on_(focus ? QEvent::FocusIn : QEvent::Enter),
+        off_(focus ? QEvent::FocusOut : QEvent::Leave),
+        on_type_(focus ? "setfocus" : "mouseenter"),
+        off_type_(focus ? "killfocus" : "mouseleave") {}
   bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::FocusIn) control_->Notify("setfocus");
-    if (e->type() == QEvent::FocusOut) control_->Notify("killfocus");
+    if (e->type() == on_) control_->Notify(on_type_);
+    if (e->type() == off_) control_->Notify(off_type_);
     return false;
   }
 
  private:
   CControlUI* control_;
+  QEvent::Type on_, off_;
+  const char* on_type_;
+  const char* off_type_;
 };
 
 // Swallows every key of a key-capture field, before Qt moves the focus on Tab or the field
@@ -323,6 +333,7 @@ CButtonUI::CButtonUI() : CButtonUI(new QPushButton) {
 
 CButtonUI::CButtonUI(QAbstractButton* button) : CControlUI(button) {
   button->setCursor(Qt::PointingHandCursor);
+  button->installEventFilter(new EventNotifier(button, this, false));
 }
 
 QAbstractButton* CButtonUI::button() const {
@@ -404,7 +415,7 @@ CEditUI::CEditUI() : CControlUI(new QLineEdit) {
   auto* e = edit();
   QObject::connect(e, &QLineEdit::textEdited, e, [this] { Notify("textchanged"); });
   QObject::connect(e, &QLineEdit::returnPressed, e, [this] { Notify("return"); });
-  e->installEventFilter(new FocusWatcher(e, this));
+  e->installEventFilter(new EventNotifier(e, this, true));
 }
 
 QLineEdit* CEditUI::edit() const { return static_cast<QLineEdit*>(widget_.data()); }
@@ -469,7 +480,7 @@ CRichEditUI::CRichEditUI() : CControlUI(new QTextEdit) {
   QObject::connect(e, &QTextEdit::textChanged, e, [this] {
     if (!edit()->property("dui_programmatic").toBool()) Notify("textchanged");
   });
-  e->installEventFilter(new FocusWatcher(e, this));
+  e->installEventFilter(new EventNotifier(e, this, true));
 }
 
 QTextEdit* CRichEditUI::edit() const { return static_cast<QTextEdit*>(widget_.data()); }

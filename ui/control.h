@@ -315,7 +315,17 @@ class CListLabelElementUI : public CControlUI {
   void ApplyText(const CDuiString& text) override;
 };
 
-// Shared by CListUI and CComboUI: items are CListLabelElementUI; the selection is an index.
+// A list row built from a layout: named sub-controls (found with FindSubControl) side by side.
+// Only a CListUI holds one.
+class CListContainerElementUI : public CContainerUI {
+ public:
+  CListContainerElementUI() : CContainerUI(false) {}
+  std::u16string_view GetClass() const override { return u"ListContainerElement"; }
+  int GetIndex() const;
+};
+
+// Shared by CListUI and CComboUI: items are CListLabelElementUI (a list also takes
+// CListContainerElementUI rows); the selection is an index.
 class CListBaseUI : public CContainerUI {
  public:
   using CContainerUI::CContainerUI;
@@ -335,6 +345,7 @@ class CListUI : public CListBaseUI {
  public:
   CListUI();
   std::u16string_view GetClass() const override { return u"List"; }
+  bool AddAt(CControlUI* control, int index) override;
   void SetAttribute(std::u16string_view name, std::u16string_view value) override;
   int GetCurSel() const override;
   bool SelectItem(int index, bool bTakeFocus = false, bool bTriggerEvent = true) override;

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,25 +20,11 @@
 #include "platform/loop.h"
 #include "sim/in_process_backend.h"
 #include "store_test_util.h"
+#include "tests/common/scripted_files.h"
 
 namespace brevak::test {
 
 using sim::Connection;
-
-// Files chosen in script: the next path, or nothing for a cancelled dialog.
-class ScriptedFiles : public FileChooser {
- public:
-  std::optional<std::filesystem::path> ChooseOpen(const FileKind& kind) override {
-    asked.push_back(std::string("open ") + kind.patterns);
-    return path;
-  }
-  std::optional<std::filesystem::path> ChooseSave(const FileKind& kind, const std::u16string&) override {
-    asked.push_back(std::string("save ") + kind.patterns);
-    return path;
-  }
-  std::vector<std::string> asked;
-  std::optional<std::filesystem::path> path;
-};
 
 // Answers the page's questions from a script and records them, so no test runs a modal loop.
 class ScriptedDialogs : public PageDialogs {
@@ -62,6 +49,11 @@ class ScriptedDialogs : public PageDialogs {
     count = macro->count;
     return true;
   }
+  // The test's stand-in for the user's session in the macro editor.
+  void EditMacros(MacroStore& macros) override {
+    asked.push_back("macro editor");
+    if (edit_macros) edit_macros(macros);
+  }
   void Warn(std::string_view key) override { asked.push_back("warn " + std::string(key)); }
   void WarnText(std::u16string text) override { asked.push_back("warn " + Utf16ToUtf8(text)); }
   bool Confirm(std::string_view key) override {
@@ -83,6 +75,7 @@ class ScriptedDialogs : public PageDialogs {
     int32_t index, mode, count;
   };
   std::optional<MacroChoice> macro;
+  std::function<void(MacroStore&)> edit_macros;
 };
 
 class AppTest : public DataFolderTest {

@@ -10,47 +10,17 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
-// After gtest and Qt: Xlib's macros (None, Bool, Status) would break their headers.
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
 
 #include "macro/shortcut_wnd.h"
 #include "platform/system.h"
-#include "tests/common/private_x_server.h"
 #include "tests/common/ui_test_main.h"
+#include "tests/macro/x_typist.h"  // last: Xlib's macros
 
 namespace brevak::test {
 namespace {
 
 constexpr uint32_t kUsageS = 0x16;
 constexpr UINT kGaveUp = 99;  // the dialog's result when a test's steps did not end it
-
-// Keys and clicks through XTest on a connection of the test's own, each flushed to the server.
-class Typist {
- public:
-  Typist() : display_(XOpenDisplay(nullptr)) {}
-  ~Typist() {
-    if (display_) XCloseDisplay(display_);
-  }
-  bool ok() const { return display_ != nullptr; }
-  void Tap(KeySym keysym) {
-    const KeyCode code = XKeysymToKeycode(display_, keysym);
-    for (bool press : {true, false}) XTestFakeKeyEvent(display_, code, press, CurrentTime);
-    XSync(display_, False);
-  }
-  // A left click at `at` within `widget`.
-  void Click(QWidget* widget, QPoint at) {
-    const QPoint p = widget->mapToGlobal(at);
-    XTestFakeMotionEvent(display_, -1, p.x(), p.y(), CurrentTime);
-    for (bool press : {true, false}) XTestFakeButtonEvent(display_, 1, press, CurrentTime);
-    XSync(display_, False);
-  }
-  void Click(QWidget* widget) { Click(widget, widget->rect().center()); }
-
- private:
-  Display* display_;
-};
 
 template <class T>
 T* Child(QWidget* window, const char* name) {
