@@ -63,6 +63,17 @@ class Desktop:
             time.sleep(0.05)
         raise AssertionError(f"no window named {title}")
 
+    def focus(self, window, timeout=10):
+        """Activates `window` and waits until the window manager has given it the focus: a key
+        pressed before that goes elsewhere on a loaded machine."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            self.xdotool("windowactivate", window, check=False)
+            if self.xdotool("getactivewindow", check=False) == window:
+                return
+            time.sleep(0.1)
+        raise AssertionError(f"window {window} never got the focus")
+
     def map_state(self, window):
         out = subprocess.run(["xwininfo", "-id", window], env=self.env_x, capture_output=True, text=True).stdout
         for line in out.splitlines():
@@ -92,7 +103,7 @@ class Desktop:
             stop(proc)
 
 
-def wait_exit(proc, timeout=20):
+def wait_exit(proc, timeout=30):
     try:
         return proc.wait(timeout)
     except subprocess.TimeoutExpired:
@@ -120,9 +131,17 @@ def main():
         desktop = Desktop(build, tmp)
 
         proc, main_window = desktop.start_program("altf4")
-        desktop.xdotool("windowactivate", "--sync", main_window)
-        desktop.xdotool("key", "--clearmodifiers", "alt+F4")
-        code = wait_exit(proc)
+        desktop.focus(main_window)
+        # Right after a window is mapped, openbox may not yet act on its key binding (seen on a
+        # loaded machine: the keys went nowhere, while a close request by wmctrl always ended
+        # the program). A user presses again; so does the test, a few times.
+        code = None
+        for _ in range(3):
+            time.sleep(0.5)
+            desktop.xdotool("key", "--clearmodifiers", "alt+F4")
+            code = wait_exit(proc, 5)
+            if code is not None:
+                break
         assert code == 0, f"Alt+F4 without a tray: the program {'is still running' if code is None else f'ended with {code}'}"
         print("Alt+F4 without a tray: ended with 0")
 
@@ -154,7 +173,7 @@ def main():
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         desktop.started.append(game)
         game_window = desktop.window("^fullscreen-game$")
-        desktop.xdotool("windowactivate", "--sync", game_window)
+        desktop.focus(game_window)
         subprocess.run(["wmctrl", "-i", "-r", game_window, "-b", "add,fullscreen"], env=desktop.env_x, check=True,
                        timeout=10)
         time.sleep(0.3)

@@ -403,7 +403,6 @@ struct Step {
   uint8_t code, kind;
   uint16_t delay;
 };
-bool operator==(const MacroAction& a, const Step& s) { return a.code == s.code && a.kind == s.kind && a.delay == s.delay; }
 std::ostream& operator<<(std::ostream& o, const Step& s) {
   return o << "{" << int(s.code) << "," << int(s.kind) << "," << s.delay << "}";
 }
