@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <cstring>
 
+#include "macro/macro_steps.h"
 #include "model/button_functions.h"
 #include "page/ms_1_page.h"
 #include "page/page_controls.h"
@@ -117,6 +118,12 @@ void CMS_1_Page::ApplyMenuChoice(std::u16string_view item) {
     if (!dialogs().SelectMacro(macros_.list(), index, mode, count)) return;
     if (index < 0 || size_t(index) >= macros_.list().size()) return;
     const MacroRecord& m = *macros_.list()[size_t(index)];
+    // A stored macro (an imported file, an older library) may need more frames than a button
+    // has slots; on the mouse its last one would be overwritten by the next button's macro.
+    if (!FitsOnMouse(m.actions, m.action_count)) {
+      dialogs().Warn("macro_too_long_text");
+      return;
+    }
     EditWorkingRecord([&](ProfileRecord& r) {
       ButtonEntry& b = r.button[n];
       b.macro_repeat_mode = mode;

@@ -6,6 +6,7 @@
 #include <QMenu>
 
 #include "app_test_util.h"
+#include "macro/macro_steps.h"
 #include "protocol/frames.h"
 
 namespace brevak::test {
@@ -13,20 +14,26 @@ namespace {
 
 class ButtonAssignmentTest : public AppTest {
  protected:
-  // A library with one macro of `steps` press/release pairs (40 steps need two frames).
+  // A library with one macro of `steps` press/release pairs (40 steps need two frames), or of
+  // `actions` as given.
   static void SeedMacro(int steps) {
+    std::vector<MacroAction> actions(static_cast<size_t>(steps));
+    for (int i = 0; i < steps; ++i) {
+      actions[size_t(i)].kind = uint8_t(i % 2 ? 2 : 1);
+      actions[size_t(i)].code = uint8_t(4 + i / 2 % 20);
+      actions[size_t(i)].delay = uint16_t(i % 3 ? 20 : 300);
+    }
+    SeedMacro(actions);
+  }
+  static void SeedMacro(const std::vector<MacroAction>& actions) {
     MacroStore seed;
     seed.Load();
     auto m = std::make_unique<MacroRecord>();
     std::memset(static_cast<void*>(m.get()), 0, sizeof(MacroRecord));
     SetFixed(m->name, u"Burst");
     m->loop_count = 1;
-    m->action_count = steps;
-    for (int i = 0; i < steps; ++i) {
-      m->actions[i].kind = uint8_t(i % 2 ? 2 : 1);
-      m->actions[i].code = uint8_t(4 + i / 2 % 20);
-      m->actions[i].delay = uint16_t(i % 3 ? 20 : 300);
-    }
+    m->action_count = int32_t(actions.size());
+    std::copy(actions.begin(), actions.end(), m->actions);
     seed.list().push_back(std::move(m));
     ASSERT_TRUE(seed.Save());
   }
@@ -107,6 +114,43 @@ TEST_F(ButtonAssignmentTest, FunctionsShortcutsAndMacrosReachTheMouse) {
   EXPECT_EQ(Entry(1).function_code, before.button[0].function_code);
   AdvanceClock(2000);
   EXPECT_EQ(mouse_.State().frame_counts, frames);
+}
+
+// A stored macro that needs more frames than a button has slots is refused, nothing sent.
+TEST_F(ButtonAssignmentTest, AMacroTooLongForTheButtonsSlotsIsRefused) {
+  // 188 units, within the unit limit; a move that straddles each frame's end makes it five.
+  std::vector<MacroAction> actions;
+  for (int block = 0; block < 4; ++block) {
+    for (int i = 0; i < (block ? 42 : 46); ++i) {
+      MacroAction key{};
+      key.code = 0x04;
+      key.kind = uint8_t(i % 2 ? 2 : 1);
+      key.delay = 10;
+      actions.push_back(key);
+    }
+    MacroAction move{};
+    move.code = kMacroCodeMove;
+    move.kind = kMacroMove;
+    move.delay = 200;
+    move.x = 5;
+    actions.push_back(move);
+  }
+  SeedMacro(actions);
+  Start({Connection::kCable});
+  const MacroRecord& m = *macros_->list()[0];
+  ASSERT_LT(ComputeMacroUnits(m.actions, m.action_count), kMacroUnitLimit);
+  ASSERT_GT(CountMacroFrames(m.actions, m.action_count), 4);
+  Click("ms_1_apply_btn");
+  ASSERT_TRUE(WaitForApply());
+  Choose(3, "ms_1_click");  // a second left click, so button 1 may take a macro
+  ASSERT_TRUE(WaitForApply());
+  dialogs_.macro = {{0, 0, 1}};
+  dialogs_.asked.clear();
+  Choose(1, "ms_1_select_macro");
+  EXPECT_EQ(dialogs_.asked, (std::vector<std::string>{"macro", "warn macro_too_long_text"}));
+  EXPECT_EQ(Entry(1).function_code, 1);
+  AdvanceClock(2000);
+  EXPECT_EQ(mouse_.State().Macros().size(), 0u);
 }
 
 // A button whose macro would start at slot 0 shares that slot with every other such button:
