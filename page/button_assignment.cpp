@@ -129,10 +129,7 @@ void CMS_1_Page::ApplyMenuChoice(std::u16string_view item) {
       b.macro_repeat_mode = mode;
       b.macro_loop_count = count;
       b.macro_list_index = index;
-      std::memset(b.macro_name, 0, sizeof b.macro_name);
-      SetFixed(b.macro_name, FixedView(m.name));
-      b.macro_action_count = uint16_t(m.action_count);
-      std::memcpy(b.macro_actions, m.actions, sizeof b.macro_actions);
+      RefreshButtonCopy(b, m);
       b.function_code = kFunctionMacro;
     });
   } else {

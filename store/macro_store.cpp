@@ -95,13 +95,14 @@ void ResetButtonToDefault(ButtonEntry& e, int slot) {
   e.macro_list_index = -1;
 }
 
+}  // namespace
+
 void RefreshButtonCopy(ButtonEntry& e, const MacroRecord& m) {
   e.macro_action_count = uint16_t(std::clamp(m.action_count, 0, kMaxMacroActions));
   std::memset(e.macro_name, 0, sizeof e.macro_name);
   std::memcpy(e.macro_name, m.name, sizeof e.macro_name);
   std::memcpy(e.macro_actions, m.actions, sizeof e.macro_actions);
 }
-}  // namespace
 
 bool SyncButtonMacros(ProfileList& profiles, const MacroList& macros, int current) {
   bool touched_current = false;

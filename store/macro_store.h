@@ -65,6 +65,10 @@ bool DeleteMacro(MacroStore& store, int index);
 // Index of the macro whose name equals the button's macro name ignoring case, or -1.
 int MatchButtonMacro(const MacroList& list, const ButtonEntry& entry);
 
+// The button's copy of a library macro: its name, step count and steps (the assignment's
+// mode, loop count and index are the caller's).
+void RefreshButtonCopy(ButtonEntry& entry, const MacroRecord& macro);
+
 // Brings the button copies of every profile in step with the library after the macro
 // editor closed: buttons whose macro is gone get their default function back, the others
 // take the library's steps. True when the profile at `current` was touched.
