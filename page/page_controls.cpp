@@ -126,12 +126,7 @@ void CMS_1_Page::FillProfileList() {
   CListUI* list = controls_->profile_list;
   list->RemoveAll();
   auto lock = profiles_.Lock();
-  for (const auto& record : profiles_.list()) {
-    auto* item = new CListLabelElementUI;
-    item->SetText(FixedView(record->name));
-    item->SetFixedHeight(22);
-    list->Add(item);
-  }
+  for (const auto& record : profiles_.list()) AddListItem(FixedToString(record->name));
   list->SelectItem(profiles_.header().selected_profile, false, false);
 }
 
