@@ -28,12 +28,7 @@ class EscapeCancels : public QObject {
 };
 }  // namespace
 
-UINT CMS_1_ProfileName::Run(HWND owner) {
-  Create(owner, "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW, 0, 0, 800, 800);
-  if (!GetPaintManager().GetRoot()) return 0;  // no layout: nothing the user could confirm
-  CenterWindow();
-  return ShowModal();
-}
+UINT CMS_1_ProfileName::Run(HWND owner) { return RunModal(owner, "MS_1_ProfileName"); }
 
 void CMS_1_ProfileName::InitWindow() {
   if (CControlUI* title = m_pm.FindControl("title_string")) title->SetResourceText(m_title_key);

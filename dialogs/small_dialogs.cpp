@@ -119,22 +119,15 @@ void CMsgWnd::OnClick(TNotifyUI& msg) {
   else if (name == u"btn_cancel") Close(0);
 }
 
-UINT CMsgWnd::Run(HWND owner) {
-  Create(owner, "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW, 0, 0, 800, 800);
-  if (!GetPaintManager().GetRoot()) return 0;  // no layout: a box without buttons would trap the user
-  CenterWindow();
-  return ShowModal();
-}
-
 UINT CMsgWnd::Show(HWND owner, const CDuiString& title_key, const CDuiString& message_key, MsgKind kind) {
   CMsgWnd box(title_key, message_key, kind);
-  return box.Run(owner);
+  return box.RunModal(owner, "");
 }
 
 UINT CMsgWnd::ShowText(HWND owner, const CDuiString& title_key, std::u16string text, MsgKind kind) {
   CMsgWnd box(title_key, "", kind);
   box.SetMessageText(std::move(text));
-  return box.Run(owner);
+  return box.RunModal(owner, "");
 }
 
 }  // namespace brevak

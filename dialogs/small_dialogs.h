@@ -83,7 +83,6 @@ class CMsgWnd : public CSelfDeletingWnd {
                    MsgKind kind = MsgKind::kWarning);
   static UINT ShowText(HWND owner, const CDuiString& title_key, std::u16string text,
                        MsgKind kind = MsgKind::kWarning);
-  UINT Run(HWND owner);
 
  protected:
   const char16_t* GetWindowClassName() const override { return u"MsgWnd"; }
