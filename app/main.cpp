@@ -79,14 +79,20 @@ void EndOnSignals(CMainWnd& wnd) {
   sigaction(SIGINT, &sa, nullptr);
 }
 
+// The UI library reads "res/" beside the program, starting with "main.xml".
+void LoadResources() {
+  CPaintManagerUI::SetResourceType(1);
+  CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + u"res/");
+  CResourceManager::GetInstance()->LoadResource("main.xml");
+}
+
 // The lock could not be taken for another reason than a running instance: the user is told
 // why (on the terminal, and in a message box where there is a screen to show it on).
 int ReportLockFailure(const QString& reason) {
   std::fprintf(stderr, "BREVAK: %s\n", reason.toLocal8Bit().constData());
   const QString platform = QGuiApplication::platformName();
   if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal")) {
-    CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + u"res/");
-    CResourceManager::GetInstance()->LoadResource("main.xml");
+    LoadResources();
     CResourceManager::GetInstance()->LoadLanguage("lan.xml");
     CMsgWnd::ShowText(nullptr, "warning_title_text", Format(LanguageText(u"lock_failed_text"), CDuiString(reason).str()));
   }
@@ -121,9 +127,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) cmdline += (i > 1 ? u" " : u"") + Utf8ToUtf16(argv[i]);
   OutputDebugStringW(Format(u"ilen = %d\r\n", int(cmdline.size())).c_str());
 
-  CPaintManagerUI::SetResourceType(1);
-  CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + u"res/");
-  CResourceManager::GetInstance()->LoadResource("main.xml");
+  LoadResources();
   fonts.join();
 
   int rc = 0;
