@@ -28,6 +28,9 @@ namespace {
 
 // 1 is a second start, which the running instance answered.
 constexpr int kExitLockFailed = 2;
+// The longest a start waits for an ending instance: its write to the mouse on the slowest
+// connection, with room.
+constexpr int kWaitForEndingMs = 60'000;
 
 // For the run script and the benchmark: say when the window is up, and save a picture of it.
 void ReportWhenShown(CMainWnd& wnd) {
@@ -86,6 +89,19 @@ void LoadResources() {
   CResourceManager::GetInstance()->LoadResource("main.xml");
 }
 
+// An instance holds the lock but neither answers nor ends: said on the terminal and in a message
+// box, so a start never ends without a word.
+int ReportNoAnswer() {
+  std::fprintf(stderr, "BREVAK: another start holds the lock and does not answer\n");
+  const QString platform = QGuiApplication::platformName();
+  if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal")) {
+    LoadResources();
+    CResourceManager::GetInstance()->LoadLanguage("lan.xml");
+    CMsgWnd::Show(nullptr, "warning_title_text", "instance_no_answer_text");
+  }
+  return 1;
+}
+
 // The lock could not be taken for another reason than a running instance: the user is told
 // why (on the terminal, and in a message box where there is a screen to show it on).
 int ReportLockFailure(const QString& reason) {
@@ -113,11 +129,20 @@ int main(int argc, char** argv) {
   }
   CPaintManagerUI::SetInstance();
   auto instance = std::make_unique<SingleInstance>(u"BREVAK APEX");
+  // A running instance is asked to come forward; one that is ending (it finishes its write to
+  // the mouse first) is waited for, and this start carries on once it has gone.
+  if (instance->state() == SingleInstance::State::kAnother &&
+      instance->AskOrTakeOver(kMsgBringToFront, kWaitForEndingMs) == SingleInstance::Wait::kTimedOut) {
+    fonts.join();
+    const int code = ReportNoAnswer();
+    instance.reset();
+    CPaintManagerUI::Term();
+    return code;
+  }
   if (instance->state() != SingleInstance::State::kFirst) {
     fonts.join();
     int code = 1;
-    if (instance->state() == SingleInstance::State::kAnother) instance->AskFirstToComeForward(kMsgBringToFront);
-    else code = ReportLockFailure(instance->error());
+    if (instance->state() == SingleInstance::State::kFailed) code = ReportLockFailure(instance->error());
     // The application ends as after a run, so what it and the font configuration hold is freed.
     instance.reset();
     CPaintManagerUI::Term();
@@ -141,6 +166,9 @@ int main(int argc, char** argv) {
     ReportWhenShown(wnd);
     EndOnSignals(wnd);
     rc = CPaintManagerUI::MessageLoop();
+    // The window is gone; the worker may still be finishing a write (at most its remaining
+    // pauses). A start meanwhile waits for the lock instead of asking a window that is gone.
+    instance->StopListening();
   }
   instance.reset();  // its local server before the application goes
   CPaintManagerUI::Term();

@@ -220,6 +220,9 @@ LRESULT CMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled) {
   // The widgets go with the window; their last focus changes must not reach the page.
   RemoveVirtualWnd("MS_1_Page");
   CloseDpiIndicator();
+  // Gone with the window: the end may still wait for a write to finish.
+  tray_menu_.reset();
+  tray_.DeleteTrayIcon();
   KillTimer(GetHWND(), kTimerDpiIndicator);
   if (hook_.functions.removemousehook) hook_.functions.removemousehook();
   if (hook_.functions.removehook) hook_.functions.removehook();

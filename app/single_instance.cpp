@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
 #include <cerrno>
@@ -12,6 +13,12 @@
 namespace brevak {
 
 namespace {
+
+// A running instance answers at once; one that is busy ending does not listen any more.
+constexpr int kConnectMs = 500;
+constexpr int kAnswerMs = 2000;
+// How long one try for the lock waits before the first is asked again.
+constexpr int kRetryMs = 250;
 
 // Makes the per-user folder (mode 0700), or checks that the one there is the user's own and
 // closed to others: another user could otherwise hold or replace our lock.
@@ -90,9 +97,22 @@ void SingleInstance::ListenForOthers(HWND window, UINT message) {
 bool SingleInstance::AskFirstToComeForward(UINT) {
   QLocalSocket socket;
   socket.connectToServer(socket_path_);
-  if (!socket.waitForConnected(2000)) return false;
-  socket.waitForReadyRead(5000);
-  return true;
+  if (!socket.waitForConnected(kConnectMs)) return false;
+  return socket.waitForReadyRead(kAnswerMs) && socket.readAll().startsWith("ok");
+}
+
+SingleInstance::Wait SingleInstance::AskOrTakeOver(UINT message, int timeout_ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (state_ == State::kAnother) {
+    if (AskFirstToComeForward(message)) return Wait::kAnswered;
+    if (lock_->tryLock(kRetryMs)) {
+      state_ = State::kFirst;
+      return Wait::kTookOver;
+    }
+    if (clock.elapsed() >= timeout_ms) break;
+  }
+  return state_ == State::kFirst ? Wait::kTookOver : Wait::kTimedOut;
 }
 
 }  // namespace brevak

@@ -37,8 +37,17 @@ class SingleInstance {
 
   // The first instance: each connection of a later start becomes `message` to `window`.
   void ListenForOthers(HWND window, UINT message);
-  // A later start: reaches the first and asks; false when it could not be reached.
+  // A later start: reaches the first and asks; false when it could not be reached or did not
+  // answer.
   bool AskFirstToComeForward(UINT message);
+  // The first instance is ending: later starts are no longer answered, and wait for the lock.
+  void StopListening() { server_.reset(); }
+
+  enum class Wait { kAnswered, kTookOver, kTimedOut };
+  // A later start: asks the first to come forward; when it does not answer (it is still
+  // starting, or it is ending and finishing a write to the mouse) the lock is tried again, until
+  // one of the two succeeds or `timeout_ms` has passed.
+  Wait AskOrTakeOver(UINT message, int timeout_ms);
 
  private:
   QString lock_path_, socket_path_;

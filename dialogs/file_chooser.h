@@ -26,17 +26,19 @@ class FileChooser {
   virtual std::optional<std::filesystem::path> ChooseSave(const FileKind& kind, const std::u16string& suggested) = 0;
 };
 
-// Qt's file dialog, starting in `folder` (the data folder), over the window `owner` (may be
-// null).
+// A file name made of a profile's or macro's name: a folder separator (or a NUL) in the name
+// becomes "_", so the suggestion stays one name in the chosen folder; "." and ".." become "_".
+std::u16string SuggestedFileName(std::u16string_view name);
+
+// Qt's file dialog over the window `owner` (may be null), starting in the folder the user last
+// chose a file in during this run, else the documents folder, else home.
 class QtFileChooser : public FileChooser {
  public:
-  explicit QtFileChooser(std::filesystem::path folder) : folder_(std::move(folder)) {}
   void SetOwner(void* owner_widget) { owner_ = owner_widget; }
   std::optional<std::filesystem::path> ChooseOpen(const FileKind& kind) override;
   std::optional<std::filesystem::path> ChooseSave(const FileKind& kind, const std::u16string& suggested) override;
 
  private:
-  std::filesystem::path folder_;
   void* owner_ = nullptr;  // QWidget*, kept opaque so callers need no Qt
 };
 

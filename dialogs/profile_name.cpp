@@ -35,6 +35,10 @@ void CMS_1_ProfileName::InitWindow() {
   edit_ = m_pm.FindControl("edit_name");
   if (auto* edit = dynamic_cast<CEditUI*>(edit_)) edit->SetMaxChar(kProfileNameMaxChars);
   if (edit_) edit_->SetFocus();
+  if (auto* edit = dynamic_cast<CEditUI*>(edit_); edit && !m_initial.empty()) {
+    edit->SetText(m_initial.substr(0, kProfileNameMaxChars));
+    edit->SetSel(0, -1);
+  }
   if (QWidget* w = GetWidget()) {
     auto* filter = new EscapeCancels(w, this);
     w->installEventFilter(filter);
@@ -55,6 +59,10 @@ void CMS_1_ProfileName::OnClick(TNotifyUI& msg) {
 
 void CMS_1_ProfileName::Confirm() {
   const std::u16string text = edit_ ? edit_->GetText().str() : std::u16string();
+  if (!m_initial.empty() && text == m_initial.substr(0, kProfileNameMaxChars)) {
+    Close(0);
+    return;
+  }
   const char* refusal = nullptr;
   if (text.empty()) refusal = "warn_name_1_text";
   else if (std::any_of(m_names.begin(), m_names.end(), [&](const auto& n) { return EqualsNoCase(n, text); }))

@@ -22,6 +22,9 @@ class CMS_1_ProfileName : public WindowImplBase {
   // The names already in the profile list (a copy, so the list's lock is not held while the
   // dialog is open), checked for duplicates ignoring case.
   std::vector<std::u16string> m_names;
+  // The text the field opens with, selected (a rename's current name). Confirmed unchanged, it
+  // ends the dialog as Cancel does: nothing to rename, and no warning that the name is taken.
+  std::u16string m_initial;
 
   // A refusal ("warn_name_1_text", "warn_name_2_text"): the message box over this dialog
   // unless replaced (tests answer it themselves).

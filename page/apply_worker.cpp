@@ -1,6 +1,8 @@
 #include "page/apply_worker.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "page/connections.h"
 #include "page/page_messages.h"
@@ -22,15 +24,70 @@ ChangeGroups Union(const ChangeGroups& a, const ChangeGroups& b) {
   return u;
 }
 
-// The receivers' watchdogs: an apply keeps them quiet while it writes.
-void SetWatchdogs(HWND window, bool running) {
+// The receivers' watchdogs: an apply keeps them quiet while it writes, and afterwards starts
+// again those of the receivers that are plugged in. One for a receiver that is not there would
+// expire and refresh the panels under the user's pointer.
+void SetWatchdogs(HWND window, const TransportFlags& flags, bool running) {
   for (const ConnectionRow& row : kConnections) {
     if (!row.watchdog_timer) continue;
-    if (running) SetTimer(window, row.watchdog_timer, kWatchdogMs, nullptr);
-    else KillTimer(window, row.watchdog_timer);
+    if (!running) KillTimer(window, row.watchdog_timer);
+    else if ((flags.*FlagFieldsOf(row.transport).state).load() == kPresent)
+      SetTimer(window, row.watchdog_timer, kWatchdogMs, nullptr);
   }
 }
 }  // namespace
+
+namespace {
+// Layout of the progress message: wParam holds frame, frames, step and button in 8-, 8-, 4-
+// and 8-bit fields; lParam the milliseconds left. An apply has a few dozen frames at most.
+constexpr int kFieldBits = 8;
+constexpr uintptr_t kFieldMask = (uintptr_t(1) << kFieldBits) - 1;
+constexpr int kStepShift = 2 * kFieldBits, kButtonShift = kStepShift + 4;
+static_assert(kButtonShift + 8 <= 32, "the progress fits a 32-bit wParam");
+static_assert(kPageButtons < 256);
+
+// The end message's lParam: bit 0 ran, bit 1 a full write still pending, then one bit per
+// group that stayed pending, attribute, polling, lighting, buttons, then each button's macro.
+constexpr int kEndGroupsShift = 2, kEndMacroShift = kEndGroupsShift + 4;
+static_assert(kEndMacroShift + kPageButtons <= 32, "the end report fits a 32-bit lParam");
+}  // namespace
+
+void PackProgress(const ApplyProgress& p, WPARAM& wParam, LPARAM& lParam) {
+  auto field = [](int v) { return uintptr_t(std::clamp(v, 0, int(kFieldMask))); };
+  wParam = field(p.frame) | (field(p.frames) << kFieldBits) |
+           (uintptr_t(p.step) << kStepShift) | (uintptr_t(p.button & 0xFF) << kButtonShift);
+  lParam = LPARAM(p.ms_left);
+}
+
+ApplyProgress UnpackProgress(WPARAM wParam, LPARAM lParam) {
+  ApplyProgress p;
+  p.frame = int(wParam & kFieldMask);
+  p.frames = int((wParam >> kFieldBits) & kFieldMask);
+  const auto step = uint8_t((wParam >> kStepShift) & 0xF);
+  p.step = step <= uint8_t(ApplyStep::kMacro) ? ApplyStep(step) : ApplyStep::kFullWrite;
+  p.button = std::min(int((wParam >> kButtonShift) & 0xFF), kPageButtons - 1);
+  p.ms_left = lParam > 0 ? DWORD(lParam) : 0;
+  return p;
+}
+
+LPARAM PackEnd(const ApplyReport& r) {
+  uintptr_t v = (r.ran ? 1u : 0u) | (r.full_write_pending ? 2u : 0u);
+  const bool groups[] = {r.pending.attribute, r.pending.polling, r.pending.lighting, r.pending.buttons};
+  for (size_t i = 0; i < std::size(groups); ++i) v |= uintptr_t(groups[i]) << (kEndGroupsShift + i);
+  for (size_t i = 0; i < r.pending.macro.size(); ++i) v |= uintptr_t(r.pending.macro[i]) << (kEndMacroShift + i);
+  return LPARAM(v);
+}
+
+ApplyReport UnpackEnd(LPARAM lParam) {
+  const auto v = uintptr_t(lParam);
+  ApplyReport r;
+  r.ran = v & 1;
+  r.full_write_pending = v & 2;
+  bool* groups[] = {&r.pending.attribute, &r.pending.polling, &r.pending.lighting, &r.pending.buttons};
+  for (size_t i = 0; i < std::size(groups); ++i) *groups[i] = (v >> (kEndGroupsShift + i)) & 1;
+  for (size_t i = 0; i < r.pending.macro.size(); ++i) r.pending.macro[i] = (v >> (kEndMacroShift + i)) & 1;
+  return r;
+}
 
 ApplyWorker::ApplyWorker(WorkingProfile& working, const TransportFlags& flags, const BoundBuilds& builds,
                          std::atomic<int32_t>& ack)
@@ -93,14 +150,14 @@ DWORD ApplyWorker::ThreadProc(ApplyWorker* worker) {
     // The owner hears of the end before the window does, so whoever sees the indicator go
     // has the report already.
     if (worker->listener_) worker->listener_(report);
-    if (busy_shown) PostMessageW(worker->window_, kMsgApplyIndicator, 0, 0);
+    if (busy_shown) PostMessageW(worker->window_, kMsgApplyIndicator, 0, PackEnd(report));
   }
   return 0;
 }
 
 bool ApplyWorker::ApplySequence(ApplyReport& report) {
   if (flags_.mouse_silent == 1) return false;
-  SetWatchdogs(window_, false);
+  SetWatchdogs(window_, flags_, false);
   PostMessageW(window_, kMsgApplyIndicator, 1, 0);
 
   // A consistent snapshot: the window thread edits the record under the same lock.
@@ -121,36 +178,64 @@ bool ApplyWorker::ApplySequence(ApplyReport& report) {
   report.full_write = full;
   report.sent = send;
 
-  ChangeGroups failed;
-  auto send_frame = [&](const Frame& frame) {
-    carriage_->SendFrame(frame.view());
-    return carriage_->last_delivered();
+  // Every frame is known before the first goes, so each can be reported as k of n with the
+  // pauses still ahead.
+  struct Planned {
+    Frame frame;
+    ApplyStep step;
+    int button = 0;
   };
-  bool full_write_failed = false;
-  if (full) full_write_failed = !send_frame(BuildFullWriteReport());
-  if (send.attribute) failed.attribute = !send_frame(BuildAttributeReport(*snapshot));
-  if (send.lighting) failed.lighting = !send_frame(BuildLightingReport(*snapshot));
-  // The polling rate is not offered over Bluetooth: a polling report that only had Bluetooth
-  // to go to is not kept pending.
-  if (send.polling)
-    failed.polling = !send_frame(BuildPollingReport(*snapshot)) && carriage_->last_transport() != Transport::kBle;
-  if (send.buttons) failed.buttons = !send_frame(BuildButtonReport(*snapshot));
+  std::vector<Planned> plan;
+  if (full) plan.push_back({BuildFullWriteReport(), ApplyStep::kFullWrite});
+  if (send.attribute) plan.push_back({BuildAttributeReport(*snapshot), ApplyStep::kAttribute});
+  if (send.lighting) plan.push_back({BuildLightingReport(*snapshot), ApplyStep::kLighting});
+  if (send.polling) plan.push_back({BuildPollingReport(*snapshot), ApplyStep::kPolling});
+  if (send.buttons) plan.push_back({BuildButtonReport(*snapshot), ApplyStep::kButtons});
   for (int i = 0; i < kPageButtons; ++i) {
     if (snapshot->button[i].function_code != kFunctionMacro || !send.macro[size_t(i)]) continue;
-    int slot = kMacroSlotBase[size_t(i)], resume = 0;
-    for (;;) {
-      MacroFrame mf = BuildMacroReport(snapshot->button[i], slot, resume);
-      if (!send_frame(mf.frame)) failed.macro[size_t(i)] = true;
-      Sleep(kMacroFramePauseMs);
-      if (!mf.continues) break;
-      ++slot;
-      resume = mf.resume_position;
+    for (const Frame& f : BuildMacroReports(snapshot->button[i], kMacroSlotBase[size_t(i)])) {
+      plan.push_back({f, ApplyStep::kMacro, i});
+    }
+  }
+  auto expected_ms = [&](const Planned& p) {
+    return carriage_->ExpectedMs(p.frame.view()) + (p.step == ApplyStep::kMacro ? kMacroFramePauseMs : 0);
+  };
+  DWORD ms_left = 0;
+  for (const Planned& p : plan) ms_left += expected_ms(p);
+
+  ChangeGroups failed;
+  bool full_write_failed = false;
+  for (size_t k = 0; k < plan.size(); ++k) {
+    const Planned& p = plan[k];
+    ApplyProgress progress{int(k + 1), int(plan.size()), p.step, p.button, ms_left};
+    if (progress_listener_) progress_listener_(progress);
+    WPARAM wp = 0;
+    LPARAM lp = 0;
+    PackProgress(progress, wp, lp);
+    PostMessageW(window_, kMsgApplyProgress, wp, lp);
+    const DWORD expected = expected_ms(p);
+    ms_left -= std::min(ms_left, expected);
+
+    carriage_->SendFrame(p.frame.view());
+    const bool lost = !carriage_->last_delivered();
+    switch (p.step) {
+      case ApplyStep::kFullWrite: full_write_failed = lost; break;
+      case ApplyStep::kAttribute: failed.attribute = lost; break;
+      case ApplyStep::kLighting: failed.lighting = lost; break;
+      // The polling rate is not offered over Bluetooth: a polling report that only had
+      // Bluetooth to go to is not kept pending.
+      case ApplyStep::kPolling: failed.polling = lost && carriage_->last_transport() != Transport::kBle; break;
+      case ApplyStep::kButtons: failed.buttons = lost; break;
+      case ApplyStep::kMacro:
+        if (lost) failed.macro[size_t(p.button)] = true;
+        Sleep(kMacroFramePauseMs);
+        break;
     }
   }
 
   // A full write that did not arrive whole is repeated whole by the next apply.
   if (full && (full_write_failed || failed.Any())) full_write_pending_ = 1;
-  SetWatchdogs(window_, true);
+  SetWatchdogs(window_, flags_, true);
   {
     auto lock = working_.Lock();
     report.saved = working_.store().Save();

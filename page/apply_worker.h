@@ -35,6 +35,27 @@ struct ApplyReport {
   bool saved = false;               // the profile store was written
 };
 
+// What a frame of an apply carries.
+enum class ApplyStep : uint8_t { kFullWrite, kAttribute, kLighting, kPolling, kButtons, kMacro };
+
+// Progress of a running apply, reported before each frame goes out.
+struct ApplyProgress {
+  int frame = 0;   // 1-based: the frame now being sent
+  int frames = 0;  // every frame of this apply
+  ApplyStep step = ApplyStep::kFullWrite;
+  int button = 0;     // 0-based page button, for a macro frame
+  DWORD ms_left = 0;  // the pauses still ahead, this frame's included
+};
+
+// Progress travels to the window as one message (kMsgApplyProgress): these pack it into the
+// message's parameters and back.
+void PackProgress(const ApplyProgress& p, WPARAM& wParam, LPARAM& lParam);
+ApplyProgress UnpackProgress(WPARAM wParam, LPARAM lParam);
+// The end of an apply as the window's indicator message (kMsgApplyIndicator, wParam 0) carries
+// it: whether it ran and which groups stayed pending.
+LPARAM PackEnd(const ApplyReport& report);
+ApplyReport UnpackEnd(LPARAM lParam);
+
 class ApplyWorker {
  public:
   ApplyWorker(WorkingProfile& working, const TransportFlags& flags, const BoundBuilds& builds,
@@ -46,9 +67,13 @@ class ApplyWorker {
   // Called on the worker thread at the end of every request it takes, run or dropped. Set it
   // before Start.
   void SetListener(std::function<void(const ApplyReport&)> listener) { listener_ = std::move(listener); }
+  // Called on the worker thread before each frame of an apply. Set it before Start.
+  void SetProgressListener(std::function<void(const ApplyProgress&)> listener) {
+    progress_listener_ = std::move(listener);
+  }
 
-  // Starts the thread. `window` is shown the busy indicator (kMsgApplyIndicator, wParam 1 then
-  // 0) and owns the receivers' watchdog timers, which an apply stops and restarts. `ble` carries
+  // Starts the thread. `window` is shown the busy indicator (kMsgApplyIndicator, wParam 1, then
+  // kMsgApplyProgress before each frame, then kMsgApplyIndicator wParam 0 with PackEnd) and owns the receivers' watchdog timers, which an apply stops and restarts. `ble` carries
   // frames over Bluetooth; without one, Bluetooth frames find no mouse.
   void Start(HWND window, BleFrameWriter* ble);
   // Ends the thread (WM_QUIT) and waits for it; a running apply finishes first.
@@ -78,6 +103,7 @@ class ApplyWorker {
   const BoundBuilds& builds_;
   std::atomic<int32_t>& ack_;
   std::function<void(const ApplyReport&)> listener_;
+  std::function<void(const ApplyProgress&)> progress_listener_;
   HWND window_ = nullptr;
   std::unique_ptr<FrameCarriage> carriage_;
   HANDLE thread_ = nullptr;

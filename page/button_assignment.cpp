@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 #include <cstring>
 
@@ -20,6 +21,8 @@ namespace {
 constexpr char kFunctionMenu[] = "ms_1_menu.xml";
 constexpr char kMacroMenuItem[] = "ms_1_select_macro";
 constexpr uint8_t kFunctionLeftClick = 1;
+// The style sheet draws a button caption with this property set as a dim hint.
+constexpr char kHintProperty[] = "hint";
 // The left-click guard looks at buttons 1..16.
 constexpr int kGuardedButtons = 16;
 // Modifier bits of a shortcut, in the order captions name them.
@@ -50,7 +53,16 @@ void CMS_1_Page::RefreshButtonLabel(int index) {
   if (!controls_ || index < 0 || index >= kPageButtons || !controls_->key[size_t(index)]) return;
   std::u16string caption;
   device_.working.Read([&](const ProfileRecord& r) { caption = ButtonCaption(r.button[index], key_text_); });
-  controls_->key[size_t(index)]->SetText(caption);
+  // A function the table leaves unnamed gets a dim hint, so the button does not look broken;
+  // the record and what is sent stay as they are.
+  const bool hint = caption.empty();
+  CControlUI* key = controls_->key[size_t(index)];
+  key->SetText(hint ? LanguageText(u"button_unnamed_text") : caption);
+  if (QWidget* w = key->GetWidget(); w && w->property(kHintProperty).toBool() != hint) {
+    w->setProperty(kHintProperty, hint);
+    w->style()->unpolish(w);
+    w->style()->polish(w);
+  }
 }
 
 void CMS_1_Page::OpenFunctionMenu(int button) {
@@ -66,15 +78,18 @@ void CMS_1_Page::OpenFunctionMenu(int button) {
   if (!HasOwnMacroSlots(button)) {
     if (auto* macro = menu->findChild<QAction*>(QString::fromLatin1(kMacroMenuItem))) macro->setVisible(false);
   }
-  // Beside the button, or upwards from its bottom when the menu would leave the screen the
-  // window is on.
+  // Qt has placed it beside the button, kept on the screen. Near the screen's bottom it opens
+  // upwards from the button's bottom instead of being pushed over the button, and still stays
+  // on the screen, right edge included.
   const QScreen* screen = pm_->GetHostWidget()->screen();
   const QRect area = screen ? screen->availableGeometry() : QRect();
-  const int height = menu->sizeHint().height();
-  if (!area.isEmpty() && at.y + height > area.bottom() + 1) {
-    at.y = std::max(area.top(), window.top() + int(pos.bottom) - height);
-  }
-  menu->move(at.x, at.y);
+  QRect r(QPoint(at.x, at.y), menu->sizeHint());
+  if (area.isEmpty() || r.bottom() <= area.bottom()) return;
+  r.moveBottom(window.top() + int(pos.bottom));
+  if (r.right() > area.right()) r.moveRight(area.right());
+  if (r.left() < area.left()) r.moveLeft(area.left());
+  if (r.top() < area.top()) r.moveTop(area.top());
+  menu->move(r.topLeft());
 }
 
 void CMS_1_Page::ApplyMenuChoice(std::u16string_view item) {

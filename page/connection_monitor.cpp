@@ -279,8 +279,10 @@ void ConnectionMonitor::OnBleNotification(std::span<const uint8_t> value) {
 void ConnectionMonitor::OnWatchdog(const ConnectionRow& receiver) {
   KillTimer(window_, receiver.watchdog_timer);
   Show(receiver.indicator, false);
-  AnsweringOf(flags_, receiver.transport) = 0;
-  RefreshTransportPanel();
+  // Only a receiver that stops answering changes what the panels offer; refreshing them for
+  // one that was already silent would close the sections the user has open.
+  const bool was_answering = AnsweringOf(flags_, receiver.transport).exchange(0) != 0;
+  if (was_answering) RefreshTransportPanel();
   ShowAsleepIfSilent();
 }
 

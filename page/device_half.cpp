@@ -1,8 +1,14 @@
 #include "page/device_half.h"
 
+#include "page/apply_text.h"
 #include "page/page_messages.h"
 
 namespace brevak {
+
+namespace {
+constexpr char kApplyText[] = "apply_ring";
+constexpr char kApplyBar[] = "ms_1_apply_progress";
+}  // namespace
 
 DeviceHalf::DeviceHalf(ProfileStore& profiles)
     : working(profiles), monitor(working, worker), worker(working, monitor.flags(), monitor.builds(), monitor.ack()) {}
@@ -39,7 +45,24 @@ bool DeviceHalf::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case kMsgSettingsChanged: worker.Request(); return true;
     case kMsgApplyIndicator:
-      if (view_) view_->SetVisible("apply_ring", wParam != 0);
+      writing_ = wParam != 0;
+      // The strip keeps its place and size: only its text and bar change.
+      if (!view_) return true;
+      if (wParam != 0) {
+        view_->SetResourceText(kApplyText, "applying_text");
+        view_->SetProgress(kApplyBar, 0);
+      } else {
+        const ApplyReport end = UnpackEnd(lParam);
+        view_->SetText(kApplyText, ApplyEndText(end));
+        view_->SetProgress(kApplyBar, end.pending.Any() || end.full_write_pending ? 0 : 100);
+      }
+      return true;
+    case kMsgApplyProgress:
+      if (view_) {
+        const ApplyProgress p = UnpackProgress(wParam, lParam);
+        view_->SetText(kApplyText, ApplyProgressText(p));
+        view_->SetProgress(kApplyBar, ApplyPercent(p));
+      }
       return true;
     default: return monitor.OnMessage(msg, wParam, lParam);
   }

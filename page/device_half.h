@@ -32,6 +32,8 @@ class DeviceHalf {
   // for anything else.
   bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam);
   bool OnTimer(UINT_PTR id) { return monitor.OnTimer(id); }
+  // Between the worker's busy indicator on and off, as the window has been told (window thread).
+  bool writing() const { return writing_; }
 
   WorkingProfile working;
   // Before the worker: the worker reads the monitor's flags and builds, and ends first.
@@ -40,6 +42,7 @@ class DeviceHalf {
 
  private:
   PageView* view_ = nullptr;
+  bool writing_ = false;
 };
 
 }  // namespace brevak

@@ -35,17 +35,19 @@ std::optional<DWORD> ModalPageDialogs::PickColor(DWORD color, POINT at) {
 }
 
 std::optional<std::u16string> ModalPageDialogs::AskProfileName(std::string_view title_key,
-                                                               const std::vector<std::u16string>& taken) {
+                                                               const std::vector<std::u16string>& taken,
+                                                               const std::u16string& initial) {
   CMS_1_ProfileName dialog;
   dialog.m_title_key = CDuiString(title_key);
   dialog.m_names = taken;
+  dialog.m_initial = initial;
   if (dialog.Run(owner_) != 1) return std::nullopt;
   return dialog.m_name;
 }
 
 FileChooser& ModalPageDialogs::Files() {
   if (!files_) {
-    files_ = std::make_unique<QtFileChooser>(GetDataFolder());
+    files_ = std::make_unique<QtFileChooser>();
     if (CWindowWnd* owner = CWindowWnd::FromHandle(owner_)) files_->SetOwner(owner->GetWidget());
   }
   return *files_;
@@ -77,7 +79,7 @@ bool ModalPageDialogs::SelectMacro(const MacroList& macros, int32_t& index, int3
 
 void ModalPageDialogs::EditMacros(MacroStore& macros) {
   // The editor's file dialogs belong to the editor, so they open over it.
-  QtFileChooser files(GetDataFolder());
+  QtFileChooser files;
   CMS_1_Macro editor(macros, hooks_, files);
   editor.Create(owner_, "MS_1_Macro", WS_POPUP, WS_EX_TOOLWINDOW);
   if (!editor.GetPaintManager().GetRoot()) return;  // no layout: nothing to show

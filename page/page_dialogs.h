@@ -28,10 +28,11 @@ class PageDialogs {
   // The colour dialog with its top-left corner at `at` (screen), showing `color`
   // (0xFFRRGGBB); the colour the user confirmed, or nothing.
   virtual std::optional<DWORD> PickColor(DWORD color, POINT at) = 0;
-  // The profile name dialog titled by `title_key`, refusing the `taken` names; the name as
-  // typed, or nothing when cancelled.
+  // The profile name dialog titled by `title_key`, opening with `initial` selected, refusing the
+  // `taken` names; the name as typed, or nothing when cancelled (or confirmed unchanged).
   virtual std::optional<std::u16string> AskProfileName(std::string_view title_key,
-                                                       const std::vector<std::u16string>& taken) = 0;
+                                                       const std::vector<std::u16string>& taken,
+                                                       const std::u16string& initial) = 0;
   // Where files to export and import are chosen.
   virtual FileChooser& Files() = 0;
   // The shortcut dialog showing `modifiers` (bits Ctrl, Shift, Alt, Windows key) and `key` (a
@@ -52,8 +53,8 @@ class ModalPageDialogs : public PageDialogs {
   void WarnText(std::u16string text) override;
   bool Confirm(std::string_view message_key) override;
   std::optional<DWORD> PickColor(DWORD color, POINT at) override;
-  std::optional<std::u16string> AskProfileName(std::string_view title_key,
-                                               const std::vector<std::u16string>& taken) override;
+  std::optional<std::u16string> AskProfileName(std::string_view title_key, const std::vector<std::u16string>& taken,
+                                               const std::u16string& initial) override;
   FileChooser& Files() override;
   bool ChooseShortcut(uint8_t& modifiers, uint8_t& key) override;
   bool SelectMacro(const MacroList& macros, int32_t& index, int32_t& mode, int32_t& count) override;

@@ -23,8 +23,10 @@ inline constexpr UINT kMsgBleValue = 1564;
 // The page's own: what happened to the store files since the user was last told (a repair, a
 // file moved aside, a failed save), shown once the message that caused it has been handled.
 inline constexpr UINT kMsgStoreEvents = 1565;
+// From the apply worker before each frame it sends: how far the write is (PackProgress).
+inline constexpr UINT kMsgApplyProgress = 1566;
 // The main window hands kMsgInput1k..kMsgPageLast to the page's OnDeviceMessage.
-inline constexpr UINT kMsgPageLast = kMsgStoreEvents;
+inline constexpr UINT kMsgPageLast = kMsgApplyProgress;
 
 inline constexpr UINT_PTR kTimerWatchdog1k = 528;
 inline constexpr UINT_PTR kTimerDelayedApply = 529;

@@ -56,7 +56,7 @@ std::vector<std::u16string> CMS_1_Page::ProfileNames() {
 }
 
 void CMS_1_Page::AddProfile() {
-  std::optional<std::u16string> name = dialogs().AskProfileName("profile_name_1_text", ProfileNames());
+  std::optional<std::u16string> name = dialogs().AskProfileName("profile_name_1_text", ProfileNames(), {});
   if (!name) return;
   int index = 0;
   {
@@ -98,7 +98,9 @@ void CMS_1_Page::DeleteProfile() {
 }
 
 void CMS_1_Page::RenameProfile() {
-  std::optional<std::u16string> name = dialogs().AskProfileName("profile_name_2_text", ProfileNames());
+  std::u16string current;
+  device_.working.Read([&](const ProfileRecord& r) { current = FixedToString(r.name); });
+  std::optional<std::u16string> name = dialogs().AskProfileName("profile_name_2_text", ProfileNames(), current);
   if (!name) return;
   int index = -1;
   std::u16string stored;

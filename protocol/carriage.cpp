@@ -147,6 +147,20 @@ FrameCarriage::FrameCarriage(const TransportFlags& flags, const BoundBuilds& bui
                              BleFrameWriter* ble)
     : flags_(flags), builds_(builds), ack_(ack), ble_(ble) {}
 
+DWORD FrameCarriage::ExpectedMs(std::span<const uint8_t> frame) const {
+  const bool macro = frame.size() > 2 && frame[0] == kCmdMacro;
+  DWORD path = 0;
+  switch (frame.empty() ? Transport::kNone : ChooseTransport(flags_)) {
+    case Transport::kCable:
+    case Transport::kReceiver8k:
+    case Transport::kReceiver4k: path = macro ? 2 * kChunkPauseMs : 0; break;
+    case Transport::kReceiver1k: path = macro ? 3 * kWirelessMacroChunkPauseMs : kWirelessRepeatPauseMs; break;
+    case Transport::kBle:
+    case Transport::kNone: break;
+  }
+  return path + kAfterFramePauseMs;
+}
+
 int FrameCarriage::SendFrame(std::span<const uint8_t> frame) {
   // A macro frame always has its slot at byte 2; anything shorter is not a frame.
   const bool macro = frame.size() > 2 && frame[0] == kCmdMacro;

@@ -44,6 +44,10 @@ class FrameCarriage {
   // result of the last driver call on the cable, 1K and Bluetooth paths, 0 otherwise.
   int SendFrame(std::span<const uint8_t> frame);
 
+  // How long sending `frame` now takes by the pauses of the connection it would go to: the
+  // 1K receiver counted as acknowledging the first attempt. For the time left of an apply.
+  DWORD ExpectedMs(std::span<const uint8_t> frame) const;
+
   // Which connection carried the last frame (kNone when none qualified).
   Transport last_transport() const { return last_transport_; }
   // Whether the last frame is known to have reached the mouse: every driver call of its path

@@ -1,5 +1,8 @@
 #include "ui/window.h"
 
+#include <QAbstractButton>
+#include <QKeyEvent>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -46,6 +49,16 @@ class CHostWidget : public QWidget {
       }
     }
     QWidget::mousePressEvent(e);
+  }
+  // Escape in a modal window does what its Cancel or close button does. Keys a control takes
+  // for itself (a key-capture field, an open list) never arrive here.
+  void keyPressEvent(QKeyEvent* e) override {
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier && owner_ && owner_->modal_loop_ &&
+        owner_->OnEscape()) {
+      e->accept();
+      return;
+    }
+    QWidget::keyPressEvent(e);
   }
   void closeEvent(QCloseEvent* e) override {
     e->ignore();  // the window decides, through its messages: WM_CLOSE, as a modal's cancel
@@ -234,6 +247,20 @@ void WindowImplBase::Notify(TNotifyUI& msg) {
     return;
   }
   if (msg.sType.str() == u"click") OnClick(msg);
+}
+
+bool WindowImplBase::OnEscape() {
+  // The dialogs' cancel buttons, then the close buttons of windows without one.
+  static constexpr const char* kCancelNames[] = {"btn_cancel", "cancel_btn", "btn_exit", "closebtn", "btn_close"};
+  for (const char* name : kCancelNames) {
+    CControlUI* c = m_pm.FindControl(name);
+    auto* button = c ? qobject_cast<QAbstractButton*>(c->GetWidget()) : nullptr;
+    if (button && button->isVisibleTo(GetWidget()) && button->isEnabled()) {
+      button->click();
+      return true;
+    }
+  }
+  return false;
 }
 
 UINT WindowImplBase::RunModal(HWND owner, const CDuiString& name) {

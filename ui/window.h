@@ -70,6 +70,8 @@ class CWindowWnd {
   virtual void OnFinalMessage(HWND hwnd);
   // The layout is built and the window exists (called inside Create).
   virtual void OnCreated() {}
+  // Escape was pressed in the window while it runs modally; true when it was acted on.
+  virtual bool OnEscape() { return false; }
   // Caption band (drag area) of the frameless window.
   void SetCaptionRect(const RECT& rc) { caption_ = rc; }
 
@@ -105,6 +107,8 @@ class WindowImplBase : public CWindowWnd, public CNotifyPump, public INotifyUI {
   virtual LRESULT OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
   void OnCreated() override;
+  // Clicks the window's Cancel button, or its close button when it has no Cancel.
+  bool OnEscape() override;
 
   CPaintManagerUI m_pm;
 };

@@ -29,8 +29,10 @@ using sim::Connection;
 // Answers the page's questions from a script and records them, so no test runs a modal loop.
 class ScriptedDialogs : public PageDialogs {
  public:
-  std::optional<std::u16string> AskProfileName(std::string_view key, const std::vector<std::u16string>&) override {
+  std::optional<std::u16string> AskProfileName(std::string_view key, const std::vector<std::u16string>&,
+                                               const std::u16string& initial) override {
     asked.push_back("name " + std::string(key));
+    initial_name = initial;
     return name;
   }
   FileChooser& Files() override { return files; }
@@ -69,6 +71,7 @@ class ScriptedDialogs : public PageDialogs {
   bool confirm = true;
   std::optional<DWORD> color;
   std::optional<std::u16string> name;
+  std::u16string initial_name;  // what the name dialog opened with
   ScriptedFiles files;
   std::optional<std::pair<uint8_t, uint8_t>> shortcut;  // modifiers, key
   struct MacroChoice {
@@ -137,10 +140,7 @@ class AppTest : public DataFolderTest {
     }
     return false;
   }
-  bool applying() {
-    CControlUI* ring = Find("apply_ring");
-    return ring && ring->IsVisible();
-  }
+  bool applying() { return wnd_->page().device().writing(); }
   int FrameCount(const char* name) {
     auto counts = mouse_.State().frame_counts;
     return counts.count(name) ? counts[name] : 0;
