@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogs/file_chooser.h"
 #include "dialogs/profile_name.h"
 #include "dialogs/small_dialogs.h"
 #include "tests/common/ui_test_main.h"
@@ -40,6 +42,17 @@ void ClickIn(QWidget* window, const char* button) {
   auto* b = Child<QPushButton>(window, button);
   ASSERT_NE(b, nullptr) << button;
   QTest::mouseClick(b, Qt::LeftButton);
+}
+
+// Escape pressed on the child `on`; should the dialog stay open, its `fallback` button ends it
+// two seconds later, so a failure never hangs the suite.
+void PressEscape(QWidget* window, const char* on, const char* fallback) {
+  QWidget* target = Child<QWidget>(window, on);
+  ASSERT_NE(target, nullptr) << on;
+  QTest::keyClick(target, Qt::Key_Escape);
+  QTimer::singleShot(2000, [w = QPointer<QWidget>(window), fallback] {
+    if (w && w->isVisible()) ClickIn(w, fallback);
+  });
 }
 
 struct ColorRun {
@@ -112,6 +125,13 @@ TEST(ColorDialog, ShowsTheColourAndTakesSwatchesEditsAndThePalette) {
   for (int shift : {0, 8, 16}) EXPECT_GE((run.color >> shift) & 0xFF, 245u) << shift;
   EXPECT_EQ(run.g_text, std::to_string((run.color >> 8) & 0xFF));
   EXPECT_EQ(run.color >> 24, 0xFFu);
+
+  // Escape in an edit: the dialog ends as Cancel (its opener keeps the colour it had).
+  run = RunColorDialog(0xFF0000FF, [](QWidget* w) {
+    Type(w, "g_edit", "99");
+    PressEscape(w, "g_edit", "confirm_btn");
+  });
+  EXPECT_EQ(run.result, 0u);
 }
 
 TEST(DpiIndicator, SitsInTheLowerRightCornerAndShowsItsText) {
@@ -137,20 +157,21 @@ TEST(MessageBox, ShowsTheLanguageTextsOfItsKeysAndReturnsTheChoice) {
     bool cancel_shown;
   };
   for (const Case& c : {Case{MsgKind::kConfirm, "btn_ok", 1u, true}, Case{MsgKind::kConfirm, "btn_cancel", 0u, true},
-                        Case{MsgKind::kWarning, "btn_ok", 1u, false}}) {
+                        Case{MsgKind::kWarning, "btn_ok", 1u, false}, Case{MsgKind::kConfirm, nullptr, 0u, true}}) {
     QString title, text;
     bool cancel_shown = false;
     WhileModal([&](QWidget* w) {
       if (auto* l = Child<QWidget>(w, "warning_title")) title = l->property("text").toString();
       if (auto* l = Child<QWidget>(w, "warning")) text = l->property("text").toString();
       if (auto* b = Child<QWidget>(w, "btn_cancel")) cancel_shown = b->isVisible();
-      ClickIn(w, c.button);
+      if (c.button) ClickIn(w, c.button);
+      else PressEscape(w, "btn_ok", "btn_ok");  // Escape cancels, wherever the focus is
     });
     EXPECT_EQ(CMsgWnd::Show(nullptr, "warning_title_text", "one_profile_text", c.kind), c.expected);
     EXPECT_EQ(CDuiString(title).str(), LanguageText(u"warning_title_text"));
     EXPECT_EQ(CDuiString(text).str(), LanguageText(u"one_profile_text"));
     EXPECT_NE(text, QStringLiteral("one_profile_text"));  // the language file has it
-    EXPECT_EQ(cancel_shown, c.cancel_shown) << c.button;
+    EXPECT_EQ(cancel_shown, c.cancel_shown) << (c.button ? c.button : "Escape");
   }
   QString text;
   WhileModal([&](QWidget* w) {
@@ -210,6 +231,31 @@ TEST(ProfileNameDialog, RefusesEmptyAndTakenNamesAndReturnsTheNameAsTyped) {
     }
     EXPECT_EQ(refusals, expected);
   }
+
+  // A rename opens with the current name selected; confirmed unchanged it is a cancel, not the
+  // refusal of a taken name.
+  CMS_1_ProfileName rename;
+  rename.m_title_key = "profile_name_2_text";
+  rename.m_names = taken;
+  rename.m_initial = u"Game";
+  std::vector<std::string> refusals;
+  rename.warn = [&](const char* key) { refusals.push_back(key); };
+  WhileModal([&](QWidget* w) {
+    auto* edit = Child<QLineEdit>(w, "edit_name");
+    EXPECT_EQ(edit->text(), QStringLiteral("Game"));
+    EXPECT_EQ(edit->selectedText(), QStringLiteral("Game"));
+    QTest::keyClick(edit, Qt::Key_Return);
+  });
+  EXPECT_EQ(rename.Run(nullptr), 0u);
+  EXPECT_EQ(refusals, std::vector<std::string>{});
+}
+
+// A profile or macro name suggested as a file name stays one name in the chosen folder.
+TEST(FileChooser, SuggestedNamesHoldNoFolder) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"Profile 1", u"Profile 1"}, {u"CS/GO", u"CS_GO"}, {u"../../.bashrc", u".._.._.bashrc"},
+      {u"..", u"_"},               {u"a\\b", u"a_b"},    {u"Jeu é", u"Jeu é"}};
+  for (const auto& [name, file] : cases) EXPECT_EQ(SuggestedFileName(name), file) << Utf16ToUtf8(name);
 }
 
 }  // namespace

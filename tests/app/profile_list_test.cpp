@@ -2,6 +2,7 @@
 // virtual clock, with the dialogs answered in script.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QListWidget>
 #include <fstream>
 #include <iterator>
@@ -45,6 +46,45 @@ class ProfileListTest : public AppTest {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 };
+
+// While the mouse is written nothing moves under the pointer, and the sections the user opened
+// stay open after the write of their own edit (the 1K receiver plugged in beside the cable
+// stays silent, so its watchdog expires after the write); another profile closes them.
+TEST_F(ProfileListTest, AWriteMovesNothingAndLeavesOpenSectionsOpenUntilAnotherProfile) {
+  Seed({u"One", u"Two"});
+  Start({Connection::kCable, Connection::k1k});
+  Click("ms_1_check_light");
+  auto geometry = [&] {
+    QApplication::processEvents();
+    std::vector<QRect> rects;
+    for (const char* name : {"ms_1_apply_btn", "ms_1_btn_reset", "ms_1_ver_dpi", "ms_1_btn_apply_dpi",
+                             "ms_1_btn_key_11", "ms_1_check_light", "ms_1_check_prate", "ms_1_check_power"}) {
+      QWidget* w = Find(name) ? Find(name)->GetWidget() : nullptr;
+      rects.push_back(w ? QRect(w->mapTo(w->window(), QPoint(0, 0)), w->size()) : QRect());
+    }
+    return rects;
+  };
+  ASSERT_TRUE(Find("ms_1_ver_light")->IsVisible());
+  // A lighting edit (its sub-panels change at once): applied after its delay, as the first
+  // write of the run, whole.
+  Find<CComboUI>("ms_1_combo_light")->SelectItem(2);
+  const std::vector<QRect> before = geometry();
+  int checked_while_writing = 0;
+  for (int ms = 0; ms < 60'000 && (ms < 1000 || applying()); ms += 250) {
+    AdvanceClock(250);
+    if (!applying()) continue;
+    ++checked_while_writing;
+    EXPECT_EQ(geometry(), before) << "at " << ms << " ms";
+  }
+  EXPECT_GE(checked_while_writing, 10) << "the write ran for a few seconds";
+  EXPECT_EQ(mouse_.State().full_writes, 1);
+  AdvanceClock(kWatchdogMs + 1000);
+  EXPECT_EQ(geometry(), before) << "after the write";
+  EXPECT_TRUE(Find("ms_1_ver_light")->IsVisible()) << "the user's own edit closed the section";
+
+  Choose(1);
+  EXPECT_FALSE(Find("ms_1_ver_light")->IsVisible()) << "another profile shows its sections closed";
+}
 
 TEST_F(ProfileListTest, AddDeleteRenameAndResetReachTheMouseAndTheDisk) {
   Seed({u"One", u"Two", u"Three"});

@@ -3,12 +3,15 @@
 the simulated mouse program, driven as a user would with xdotool and wmctrl:
 
 - Alt+F4 ends the program with 0, and so does its own close button;
+- closed in the middle of a full write, the window goes at once, the write is finished (the mouse
+  takes every frame of it), and a start meanwhile waits for that end and then shows its window;
 - with the main window minimised, and with a full-screen window above it, a press of the mouse's
   DPI button maps the DPI indicator (the X server's map state, not Qt's idea of it).
 
 Usage: window_manager_e2e.py BUILD_DIR
 """
 
+import json
 import os
 import subprocess
 import sys
@@ -19,6 +22,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from program_bench import BenchError, launch, start_sim, start_xvfb, stop  # noqa: E402
 
 MAIN_TITLE = "^BREVAK APEX$"
+# Where the main window's close and Apply buttons are, from its top-left corner.
+CLOSE_BUTTON = (800 - 23, 22)
+APPLY_BUTTON = (448, 544)
+# The frames of a whole profile without macros: the full-write frame, DPI, lighting, polling, buttons.
+FULL_WRITE_FRAMES = 5
 INDICATOR_TITLE = "^DPIWnd$"
 
 
@@ -81,22 +89,37 @@ class Desktop:
                 return line.split(":", 1)[1].strip()
         return "gone"
 
-    def start_program(self, name):
-        data, runtime = os.path.join(self.tmp, name + "-data"), os.path.join(self.tmp, name + "-run")
-        os.mkdir(data)
-        os.mkdir(runtime, 0o700)
+    def start_program(self, name, folders_of=None):
+        """Starts BREVAK with data and runtime folders of its own, or those of the start named
+        `folders_of` (the same user starting it again)."""
+        base = folders_of or name
+        data, runtime = os.path.join(self.tmp, base + "-data"), os.path.join(self.tmp, base + "-run")
+        if not folders_of:
+            os.mkdir(data)
+            os.mkdir(runtime, 0o700)
         env = {k: v for k, v in self.env_x.items() if not k.startswith(("BREVAK_", "QT_QPA_PLATFORM"))}
         env.update(ZENTRIX_SIM=self.sock, BREVAK_DATA_DIR=data, XDG_RUNTIME_DIR=runtime, BREVAK_REPORT_SHOWN="1",
                    DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(self.tmp, "no-session-bus"),
                    DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + os.path.join(self.tmp, "no-system-bus"))
         log = open(os.path.join(self.tmp, name + ".log"), "w")
+        self.last_env = env
         proc, _ = launch([os.path.join(self.bin_dir, "BREVAK")], env, stderr=log)
         self.started.append(proc)
         return proc, self.window(MAIN_TITLE)
 
+    def sim_ctl(self, *args):
+        return subprocess.run([os.path.join(self.bin_dir, "brevak-mousesim"), "ctl", "--socket", self.sock, *args],
+                              check=True, capture_output=True, text=True, timeout=10).stdout
+
     def press_dpi(self):
-        subprocess.run([os.path.join(self.bin_dir, "brevak-mousesim"), "ctl", "--socket", self.sock, "press-dpi"],
-                       check=True, capture_output=True, timeout=10)
+        self.sim_ctl("press-dpi")
+
+    def frames_taken(self):
+        return json.loads(self.sim_ctl("dump"))["connections"]["cable"]["accepted"]
+
+    def click_in(self, window, dx, dy):
+        g = dict(line.split("=", 1) for line in self.xdotool("getwindowgeometry", "--shell", window).splitlines())
+        self.xdotool("mousemove", "--sync", str(int(g["X"]) + dx), str(int(g["Y"]) + dy), "click", "1")
 
     def close(self):
         for proc in reversed(self.started):
@@ -146,13 +169,34 @@ def main():
         print("Alt+F4 without a tray: ended with 0")
 
         proc, main_window = desktop.start_program("close")
-        geometry = desktop.xdotool("getwindowgeometry", "--shell", main_window)
-        g = dict(line.split("=", 1) for line in geometry.splitlines())
-        x, y, width = int(g["X"]), int(g["Y"]), int(g["WIDTH"])
-        desktop.xdotool("mousemove", "--sync", str(x + width - 23), str(y + 22), "click", "1")
+        desktop.click_in(main_window, CLOSE_BUTTON[0], CLOSE_BUTTON[1])
         code = wait_exit(proc)
         assert code == 0, f"close button without a tray: {'still running' if code is None else f'ended with {code}'}"
         print("close button without a tray: ended with 0")
+
+        # A fresh data folder: the first Apply writes the whole profile, five frames of about
+        # a second each on the cable.
+        proc, main_window = desktop.start_program("midwrite")
+        before = desktop.frames_taken()
+        desktop.click_in(main_window, APPLY_BUTTON[0], APPLY_BUTTON[1])
+        deadline = time.monotonic() + 10
+        while desktop.frames_taken() == before and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert desktop.frames_taken() > before, "Apply started no write"
+        desktop.click_in(main_window, CLOSE_BUTTON[0], CLOSE_BUTTON[1])
+        closed = time.monotonic()
+        second, waited = launch([os.path.join(desktop.bin_dir, "BREVAK")], dict(desktop.last_env),
+                                stderr=open(os.path.join(tmp, "midwrite2.log"), "w"))
+        desktop.started.append(second)
+        assert proc.poll() is not None, "the second start showed its window while the first still ran"
+        assert proc.returncode == 0, f"the first start ended with {proc.returncode}"
+        taken = desktop.frames_taken() - before
+        assert taken == FULL_WRITE_FRAMES, f"the mouse took {taken} frames of the full write's {FULL_WRITE_FRAMES}"
+        shown_after = time.monotonic() - closed
+        assert shown_after < FULL_WRITE_FRAMES * 1.5 + 5, f"the second window came {shown_after:.1f} s after the close"
+        print(f"closed mid-write: the write ended whole, a second start showed its window {shown_after:.1f} s later")
+        second.terminate()
+        assert wait_exit(second) == 0
 
         proc, main_window = desktop.start_program("indicator")
         desktop.press_dpi()
@@ -189,7 +233,7 @@ def main():
         return 0
     except (AssertionError, BenchError, subprocess.TimeoutExpired, subprocess.CalledProcessError) as e:
         print(f"FAILED: {e}")
-        for name in ("altf4", "close", "indicator"):
+        for name in ("altf4", "close", "midwrite", "midwrite2", "indicator"):
             log = os.path.join(tmp, name + ".log")
             if os.path.exists(log):
                 with open(log) as f:

@@ -49,6 +49,49 @@ TEST_P(OnEachConnection, CarriesTheWholeProfile) {
   EXPECT_EQ(worker().full_write_pending(), 0);
 }
 
+// What the window and a client show while the mouse is written: every frame reported once, in
+// order, as k of n, with the pauses still ahead (exact on the virtual clock), and then the end.
+TEST_P(OnEachConnection, ReportsEveryFrameOnceInOrderWithTheTimeLeft) {
+  const Connection c = GetParam();
+  struct Seen {
+    ApplyProgress progress;
+    DWORD at;
+  };
+  std::mutex lock;
+  std::vector<Seen> seen;
+  DWORD ended_at = 0;
+  worker().SetProgressListener([&](const ApplyProgress& p) {
+    std::lock_guard<std::mutex> hold(lock);
+    seen.push_back({p, GetTickCount()});
+  });
+  worker().SetListener([&](const ApplyReport& r) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (r.ran) ended_at = GetTickCount();
+  });
+  Start({c});
+  if (c != Connection::kCable) PowerFrom(c);
+  working().Edit([](ProfileRecord& r) { BindMacro(r, 0, 40); });
+  ASSERT_TRUE(Apply());
+  std::lock_guard<std::mutex> hold(lock);
+  // The whole profile (full write, DPI, lighting, polling, buttons) and two macro frames.
+  const std::vector<ApplyStep> steps = {ApplyStep::kFullWrite, ApplyStep::kAttribute, ApplyStep::kLighting,
+                                        ApplyStep::kPolling,   ApplyStep::kButtons,   ApplyStep::kMacro,
+                                        ApplyStep::kMacro};
+  ASSERT_EQ(seen.size(), steps.size());
+  for (size_t k = 0; k < seen.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(seen[k].progress.frame, int(k + 1));
+    EXPECT_EQ(seen[k].progress.frames, int(steps.size()));
+    EXPECT_EQ(seen[k].progress.step, steps[k]);
+    EXPECT_EQ(seen[k].progress.ms_left, ended_at - seen[k].at) << "the time left is the pauses still ahead";
+  }
+  EXPECT_EQ(seen.back().progress.button, 0);
+  // The window was told the same, and how it ended.
+  EXPECT_EQ(view_.text["apply_ring"], LanguageText(u"apply_done_text"));
+  EXPECT_EQ(view_.progress["ms_1_apply_progress"], 100);
+  EXPECT_EQ(view_.foreign_calls, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Connections, OnEachConnection,
                          ::testing::Values(Connection::kCable, Connection::k1k, Connection::k4k, Connection::k8k),
                          [](const auto& p) { return std::string("on_") + sim::ConnectionName(p.param); });
