@@ -163,7 +163,8 @@ void CMainWnd::BringToFront() {
 void CMainWnd::ShowNoDeviceWarning() {
   if (warning_open_) return;
   warning_open_ = true;
-  CMsgWnd::Show(OnScreen() ? GetHWND() : nullptr, "warning_title_text", "no_device_text");
+  CMsgWnd::Show(OnScreen() ? GetHWND() : nullptr, "warning_title_text",
+                page_.bluetooth_reachable() ? "no_device_text" : "no_device_no_ble_text");
   warning_open_ = false;
 }
 

@@ -80,14 +80,20 @@ void CDpiColorWnd::Notify(TNotifyUI& msg) {
 
 // ---- DPI indicator ----------------------------------------------------------------------------
 
+namespace {
+constexpr int kDpiWidth = 200, kDpiHeight = 50, kDpiMargin = 10;
+}  // namespace
+
 void CDPIMsg::InitWindow() {
   label_ = m_pm.FindControl("dpi_label");
   if (!label_) return;
   label_->SetText(text_);
   QRect work(0, 0, 1024, 768);
   if (QScreen* screen = QGuiApplication::primaryScreen()) work = screen->availableGeometry();
-  // Lower right corner of the work area.
-  MoveWindow(work.width() - 210, work.height() - 60, 200, 50);
+  // Lower right corner of the work area, whose origin is not the screen's where a panel sits
+  // on the left or the top.
+  MoveWindow(work.right() + 1 - kDpiMargin - kDpiWidth, work.bottom() + 1 - kDpiMargin - kDpiHeight, kDpiWidth,
+             kDpiHeight);
 }
 
 void CDPIMsg::SetText(std::u16string text) {

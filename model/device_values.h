@@ -16,6 +16,8 @@ static_assert(kDpiMax % kDpiStep == 0 && kDpiMin % kDpiStep == 0);
 
 // The standard group (cable, 1K receiver, Bluetooth) and the high-speed group (4K, 8K).
 inline constexpr int kPollingOptions = 4;
+// Below this battery level, while discharging, the user is warned.
+inline constexpr int kLowBatteryPercent = 15;
 inline constexpr int kPollingHsOptions = 7;
 
 // What a lighting effect lets the user set.

@@ -141,6 +141,14 @@ ProfileRecord ApplyWorker::LastAppliedCopy() {
   return *last_applied_;
 }
 
+ChangeGroups ApplyWorker::PendingGroups() {
+  auto lock = working_.Lock();
+  const ProfileRecord* r = working_.Locked();
+  return r ? Union(CompareChangeGroups(*r, *last_applied_), undelivered_) : undelivered_;
+}
+
+bool ApplyWorker::HasPendingForMouse() { return full_write_interrupted_ || PendingGroups().Any(); }
+
 DWORD ApplyWorker::ThreadProc(ApplyWorker* worker) {
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -150,7 +158,7 @@ DWORD ApplyWorker::ThreadProc(ApplyWorker* worker) {
     // The owner hears of the end before the window does, so whoever sees the indicator go
     // has the report already.
     if (worker->listener_) worker->listener_(report);
-    if (busy_shown) PostMessageW(worker->window_, kMsgApplyIndicator, 0, PackEnd(report));
+    PostMessageW(worker->window_, kMsgApplyIndicator, busy_shown ? kApplyEnded : kApplyDropped, PackEnd(report));
   }
   return 0;
 }
@@ -158,7 +166,7 @@ DWORD ApplyWorker::ThreadProc(ApplyWorker* worker) {
 bool ApplyWorker::ApplySequence(ApplyReport& report) {
   if (flags_.mouse_silent == 1) return false;
   SetWatchdogs(window_, flags_, false);
-  PostMessageW(window_, kMsgApplyIndicator, 1, 0);
+  PostMessageW(window_, kMsgApplyIndicator, kApplyStarted, 0);
 
   // A consistent snapshot: the window thread edits the record under the same lock.
   auto snapshot = std::make_unique<ProfileRecord>();
@@ -233,8 +241,13 @@ bool ApplyWorker::ApplySequence(ApplyReport& report) {
     }
   }
 
-  // A full write that did not arrive whole is repeated whole by the next apply.
-  if (full && (full_write_failed || failed.Any())) full_write_pending_ = 1;
+  // A full write that did not arrive whole is repeated whole by the next apply, which the
+  // connection monitor asks for as soon as the mouse answers again.
+  if (full) {
+    const bool cut = full_write_failed || failed.Any();
+    if (cut) full_write_pending_ = 1;
+    full_write_interrupted_ = cut;
+  }
   SetWatchdogs(window_, flags_, true);
   {
     auto lock = working_.Lock();

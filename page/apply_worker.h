@@ -35,6 +35,10 @@ struct ApplyReport {
   bool saved = false;               // the profile store was written
 };
 
+// kMsgApplyIndicator's wParam: the write starts (1), ends (0), or a request found no
+// connection that answers and sent nothing.
+inline constexpr WPARAM kApplyEnded = 0, kApplyStarted = 1, kApplyDropped = 2;
+
 // What a frame of an apply carries.
 enum class ApplyStep : uint8_t { kFullWrite, kAttribute, kLighting, kPolling, kButtons, kMacro };
 
@@ -73,7 +77,8 @@ class ApplyWorker {
   }
 
   // Starts the thread. `window` is shown the busy indicator (kMsgApplyIndicator, wParam 1, then
-  // kMsgApplyProgress before each frame, then kMsgApplyIndicator wParam 0 with PackEnd) and owns the receivers' watchdog timers, which an apply stops and restarts. `ble` carries
+  // kMsgApplyProgress before each frame, then kMsgApplyIndicator wParam 0 with PackEnd; a request
+  // dropped for want of a connection that answers: kApplyDropped with PackEnd) and owns the receivers' watchdog timers, which an apply stops and restarts. `ble` carries
   // frames over Bluetooth; without one, Bluetooth frames find no mouse.
   void Start(HWND window, BleFrameWriter* ble);
   // Ends the thread (WM_QUIT) and waits for it; a running apply finishes first.
@@ -92,6 +97,14 @@ class ApplyWorker {
   // last-applied copy, and the store is saved. Window thread. False while no profile is selected.
   bool KeepMouseChange(const std::function<void(ProfileRecord&)>& change);
   ProfileRecord LastAppliedCopy();
+  // What the mouse does not have yet: the groups that did not arrive, and those the working
+  // record changed since the last write (an edit while the mouse was away or asleep, another
+  // profile). Takes the store's lock.
+  ChangeGroups PendingGroups();
+  // Something to send once the mouse answers again: pending groups, or a full write that was
+  // cut off. A full write merely marked at start-up waits for the user's first edit.
+  bool HasPendingForMouse();
+  bool full_write_interrupted() const { return full_write_interrupted_; }
 
  private:
   static DWORD ThreadProc(ApplyWorker* worker);
@@ -109,6 +122,7 @@ class ApplyWorker {
   HANDLE thread_ = nullptr;
   DWORD thread_id_ = 0;
   std::atomic<int32_t> full_write_pending_{0};
+  std::atomic<bool> full_write_interrupted_{false};
   // Guarded by the store's lock.
   std::unique_ptr<ProfileRecord> last_applied_;
   ChangeGroups undelivered_;

@@ -1,10 +1,13 @@
 #include "page/connection_monitor.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "model/device_values.h"
 #include "page/page_messages.h"
+#include "platform/format.h"
 #include "platform/text.h"
 
 namespace brevak {
@@ -12,6 +15,23 @@ namespace brevak {
 namespace {
 
 constexpr char kSleepLabel[] = "ms_1_sleep_label";
+constexpr char kLowPowerLabel[] = "ms_1_low_power_label";
+constexpr char kNoPollingLabel[] = "ms_1_prate_none_label";
+
+// The connection chips: the control shown, its label, and the label's full and short texts.
+struct Chip {
+  const char* indicator;
+  const char* label;
+  const char* full_key;
+  const char* short_key;
+};
+constexpr Chip kChips[] = {
+    {"ms_1_wired", "ms_1_wired_text", "link_wired_text", "link_wired_short_text"},
+    {"ms_1_wireless", "ms_1_wireless_text", "link_1k_text", "link_1k_short_text"},
+    {"ms_1_wireless_4k", "ms_1_wireless_4k_text", "link_4k_text", "link_4k_short_text"},
+    {"ms_1_wireless_8k", "ms_1_wireless_8k_text", "link_8k_text", "link_8k_short_text"},
+    {kBleIndicator, "ms_1_BLE_text", "link_ble_text", "link_ble_short_text"},
+};
 constexpr char kPowerLabel[] = "ms_1_label_power";
 constexpr char kPowerProgress[] = "ms_1_progress_power";
 
@@ -33,7 +53,23 @@ ConnectionMonitor::ConnectionMonitor(WorkingProfile& working, ApplyWorker& worke
 ConnectionMonitor::~ConnectionMonitor() { Release(); }
 
 void ConnectionMonitor::Show(std::string_view control, bool visible) {
-  if (view_) view_->SetVisible(control, visible);
+  if (!view_) return;
+  view_->SetVisible(control, visible);
+  for (size_t i = 0; i < std::size(kChips); ++i) {
+    if (control == kChips[i].indicator && chip_shown_[i] != visible) {
+      chip_shown_[i] = visible;
+      FitConnectionLabels();
+    }
+  }
+}
+
+void ConnectionMonitor::FitConnectionLabels() {
+  const bool crowded = std::count(chip_shown_.begin(), chip_shown_.end(), true) > 1;
+  for (const Chip& chip : kChips) view_->SetResourceText(chip.label, crowded ? chip.short_key : chip.full_key);
+}
+
+void ConnectionMonitor::SendWhatTheMouseMissed() {
+  if (worker_.HasPendingForMouse()) worker_.Request();
 }
 
 void ConnectionMonitor::Bind() {
@@ -138,6 +174,7 @@ bool ConnectionMonitor::OnTimer(UINT_PTR id) {
 void ConnectionMonitor::RefreshTransportPanel() {
   if (lighting_panels_) lighting_panels_();
   if (!view_) return;
+  view_->SetVisible(kNoPollingLabel, false);
   view_->SetCheck("ms_1_check_light", false);
   view_->SetVisible("ms_1_ver_light", false);
   const bool hid = flags_.wired_state == kPresent || flags_.rx1k_active || flags_.rx4k_active || flags_.rx8k_active;
@@ -170,7 +207,11 @@ void ConnectionMonitor::ConnectionChanged(bool any) {
 }
 
 void ConnectionMonitor::ShowAsleepIfSilent() {
-  if (!AnyAnswering(flags_)) Show(kSleepLabel, true);
+  if (AnyAnswering(flags_)) return;
+  Show(kSleepLabel, true);
+  // The bar keeps the last level; the label says it is not a current one.
+  if (view_ && last_battery_ >= 0 && flags_.wired_state != kPresent)
+    view_->SetText(kPowerLabel, Format(LanguageText(u"battery_last_text"), last_battery_));
 }
 
 void ConnectionMonitor::OnArrival(const ConnectionRow& row) {
@@ -196,6 +237,7 @@ void ConnectionMonitor::FinishArrival(const ConnectionRow& row) {
     RefreshTransportPanel();
     charge_animation_ = 0;
     StartChargeAnimation();
+    SendWhatTheMouseMissed();
   } else {
     Show(row.indicator, true);
     RefreshTransportPanel();
@@ -258,6 +300,7 @@ void ConnectionMonitor::OnBleConnection() {
   // notifications are registered, so an apply in the first two seconds reaches the mouse.
   if (ble_) ble_->OnConnected();
   if (!AnyAnswering(flags_, Transport::kBle)) ConnectionChanged(true);
+  SendWhatTheMouseMissed();
 }
 
 void ConnectionMonitor::OnBleDisconnection() {
@@ -338,12 +381,15 @@ void ConnectionMonitor::OnStatus(const ConnectionRow* row, const StatusReport& s
 
 void ConnectionMonitor::MarkAnswering(Transport receiver) {
   std::atomic<int32_t>& answering = AnsweringOf(flags_, receiver);
-  if (!answering) {
-    answering = 1;
-    Show(RowOf(receiver)->indicator, true);
-  }
   flags_.mouse_silent = 0;
   Show(kSleepLabel, false);
+  if (answering) return;
+  // The mouse is back on this receiver (first report, or a wake): the panels follow it, and
+  // what it missed meanwhile goes now.
+  answering = 1;
+  Show(RowOf(receiver)->indicator, true);
+  RefreshTransportPanel();
+  SendWhatTheMouseMissed();
 }
 
 void ConnectionMonitor::ClearAnswering(Transport receiver) {
@@ -352,6 +398,7 @@ void ConnectionMonitor::ClearAnswering(Transport receiver) {
 }
 
 void ConnectionMonitor::ShowBatteryLevel(int percent) {
+  last_battery_ = percent;
   if (!view_) return;
   view_->SetProgress(kPowerProgress, percent);
   view_->SetText(kPowerLabel, Utf8ToUtf16(std::to_string(percent) + "%"));
@@ -362,6 +409,9 @@ void ConnectionMonitor::OnPowerStatus(const ConnectionRow* row, uint8_t v, uint8
   const Transport receiver = ble ? Transport::kNone : row->power_receiver;
   if (!ble) SetTimer(window_, RowOf(receiver)->watchdog_timer, kWatchdogMs, nullptr);
   const bool cable = flags_.wired_state == kPresent;
+  // Low while discharging only: a mouse on its charger is being looked after.
+  const bool discharging = v != kPowerChargeComplete && v != kPowerCharging;
+  Show(kLowPowerLabel, discharging && w >= 1 && w < kLowBatteryPercent);
   if (v == kPowerChargeComplete) {
     KillTimer(window_, kTimerChargeAnimation);
     ShowBatteryLevel(100);

@@ -95,6 +95,12 @@ class ConnectionMonitor {
   void ShowAsleepIfSilent();
   void ConnectionChanged(bool any);
   void Show(std::string_view control, bool visible);
+  // The connection chips: full names while one shows, short ones (the full name in the
+  // tooltip) when two share the row.
+  void FitConnectionLabels();
+  // The mouse answers again (an arrival past its wait, a wake, Bluetooth): what it missed is
+  // sent without waiting for the user's next edit.
+  void SendWhatTheMouseMissed();
 
   WorkingProfile& working_;
   ApplyWorker& worker_;
@@ -109,6 +115,8 @@ class ConnectionMonitor {
   BoundBuilds builds_{};
   std::array<bool, kConnections.size()> arrival_pending_{};  // settling wait running
   int charge_animation_ = 0;
+  int last_battery_ = -1;  // the last level the mouse reported, for the asleep display
+  std::array<bool, 5> chip_shown_{};
 };
 
 }  // namespace brevak

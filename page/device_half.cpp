@@ -41,20 +41,30 @@ void DeviceHalf::ShutDown() {
   monitor.Release();
 }
 
+void DeviceHalf::ShowWhatTheMouseLacks(bool wrote) {
+  // Not only what this request left: an edit made while the mouse sleeps was never tried.
+  ApplyReport shown;
+  shown.ran = true;
+  shown.pending = worker.PendingGroups();
+  shown.full_write_pending = worker.full_write_interrupted();
+  const bool waiting = shown.pending.Any() || shown.full_write_pending;
+  if (!waiting && !wrote) return;  // nothing was asked of the mouse, and it lacks nothing
+  view_->SetText(kApplyText, ApplyEndText(shown));
+  view_->SetProgress(kApplyBar, waiting ? 0 : 100);
+}
+
 bool DeviceHalf::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case kMsgSettingsChanged: worker.Request(); return true;
     case kMsgApplyIndicator:
-      writing_ = wParam != 0;
+      writing_ = wParam == kApplyStarted;
       // The strip keeps its place and size: only its text and bar change.
       if (!view_) return true;
-      if (wParam != 0) {
+      if (wParam == kApplyStarted) {
         view_->SetResourceText(kApplyText, "applying_text");
         view_->SetProgress(kApplyBar, 0);
       } else {
-        const ApplyReport end = UnpackEnd(lParam);
-        view_->SetText(kApplyText, ApplyEndText(end));
-        view_->SetProgress(kApplyBar, end.pending.Any() || end.full_write_pending ? 0 : 100);
+        ShowWhatTheMouseLacks(UnpackEnd(lParam).ran);
       }
       return true;
     case kMsgApplyProgress:

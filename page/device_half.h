@@ -41,6 +41,9 @@ class DeviceHalf {
   ApplyWorker worker;
 
  private:
+  // The end of a request in the progress strip: written, or what the mouse does not have yet.
+  void ShowWhatTheMouseLacks(bool wrote);
+
   PageView* view_ = nullptr;
   bool writing_ = false;
 };

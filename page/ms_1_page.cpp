@@ -54,8 +54,23 @@ void CMS_1_Page::OnDeviceMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     return;
   }
   device_.OnMessage(msg, wParam, lParam);
+  if (msg == kMsgApplyIndicator && wParam == kApplyEnded) NoteUndelivered(UnpackEnd(lParam));
   // An apply ends with a save; a status report the mouse sent is saved at once.
   CollectStoreEvents();
+}
+
+void CMS_1_Page::NoteUndelivered(const ApplyReport& end) {
+  // Once per streak: the strip keeps showing what is missing until the mouse has it.
+  if (!end.pending.Any() && !device_.worker.full_write_interrupted()) {
+    undelivered_told_ = false;
+    return;
+  }
+  if (undelivered_told_) return;
+  undelivered_told_ = tell_undelivered_ = true;
+  if (!store_events_posted_) {
+    store_events_posted_ = true;
+    PostMessageW(main_window_, kMsgStoreEvents, 0, 0);
+  }
 }
 
 void CMS_1_Page::CollectStoreEvents() {
@@ -71,6 +86,10 @@ void CMS_1_Page::TellStoreEvents() {
   std::vector<StoreEvent> events = std::move(store_events_);
   store_events_.clear();
   for (const StoreEvent& e : events) dialogs().WarnText(StoreEventText(e));
+  if (tell_undelivered_) {
+    tell_undelivered_ = false;
+    dialogs().Warn("apply_undelivered_text");
+  }
 }
 
 void CMS_1_Page::OnDeviceTimer(UINT_PTR id) {

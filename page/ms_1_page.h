@@ -106,6 +106,11 @@ class CMS_1_Page : public CNotifyPump {
 
   // Whether some connection to the mouse is present (the main window shows the page or waits).
   bool any_connected() const { return device_.monitor.flags().any_connected != 0; }
+  // False when the system bus or BlueZ cannot be reached, so a Bluetooth mouse cannot be found.
+  bool bluetooth_reachable() {
+    BleTransport* ble = device_.monitor.ble();
+    return !ble || ble->bluez_reachable();
+  }
   DeviceHalf& device() { return device_; }
 
  protected:
@@ -128,6 +133,8 @@ class CMS_1_Page : public CNotifyPump {
   // each, from a message of their own (never inside another modal run).
   void CollectStoreEvents();
   void TellStoreEvents();
+  // A write ended with something the mouse did not take (its 1K tries spent, an unplug).
+  void NoteUndelivered(const ApplyReport& end);
 
   // Button assignment (button_assignment.cpp).
   void OpenFunctionMenu(int button);
@@ -165,6 +172,8 @@ class CMS_1_Page : public CNotifyPump {
   std::function<std::u16string(uint8_t)> key_text_;
   std::vector<StoreEvent> store_events_;
   bool store_events_posted_ = false;
+  // The mouse did not take a write: the user is told once, until a write arrives whole.
+  bool undelivered_told_ = false, tell_undelivered_ = false;
 
   DeviceHalf device_;
 };

@@ -305,6 +305,8 @@ void CMS_1_Page::OnSectionToggle(size_t i) {
     if (f.wired_state == kPresent || f.rx1k_active) section = "ms_1_ver_prate";
     else if (f.rx8k_active || f.rx4k_active) section = "ms_1_ver_prate_hs";
     if (section) Show(section, open);
+    // With no connection answering there is nothing to offer: the section says why.
+    else Show("ms_1_prate_none_label", open);
   }
   if (open && kSectionToggles[i].scroll) SetTimer(main_window_, kTimerScrollSettings, kScrollDelayMs, nullptr);
 }

@@ -162,6 +162,7 @@ class BleTransport::Impl {
   }
 
   bool held() const { return held_; }
+  bool reachable() const { return reachable_; }
   size_t listed() const { return listed_; }
 
  private:
@@ -176,6 +177,7 @@ class BleTransport::Impl {
         Session();
       } catch (const std::exception& e) {
         LogNote("ble", "system bus unavailable or lost: %s", e.what());
+        reachable_ = false;
       }
       Forget();
       slots_.clear();
@@ -232,8 +234,10 @@ class BleTransport::Impl {
       reply >> objects;
     } catch (const std::exception& e) {
       LogNote("ble", "BlueZ not reachable: %s", e.what());
+      reachable_ = false;
       return;
     }
+    reachable_ = true;
     std::map<std::string, BluezInterfaces> followed;
     for (const auto& [path, interfaces] : objects) followed.emplace(path, Followed(interfaces));
     Tell(mirror_.Add(followed));
@@ -290,6 +294,7 @@ class BleTransport::Impl {
     if (name != kBluez) return;
     if (new_owner.empty()) {
       LogNote("ble", "BlueZ left the bus");
+      reachable_ = false;
       Forget();
     } else {
       Scan();
@@ -354,6 +359,8 @@ class BleTransport::Impl {
 
   // Shared with the callers.
   std::atomic<bool> held_{false};
+  // Until the first try has answered, BlueZ counts as reachable: no claim is made early.
+  std::atomic<bool> reachable_{true};
   std::atomic<size_t> listed_{0};
 
   // The bus thread's own.
@@ -404,6 +411,7 @@ bool BleTransport::Settle() {
 }
 
 bool BleTransport::registration_held() const { return impl_->held(); }
+bool BleTransport::bluez_reachable() const { return impl_->reachable(); }
 size_t BleTransport::device_count() const { return impl_->listed(); }
 
 }  // namespace brevak

@@ -69,6 +69,9 @@ class BleTransport final : public BleFrameWriter {
   // the mouse's service. True when a registration is held afterwards.
   bool RegisterNotifications();
   bool registration_held() const;
+  // Whether the system bus and BlueZ answered the last time they were tried (true before the
+  // first try). Any thread.
+  bool bluez_reachable() const;
   // Returns once every signal the bus delivered before this call has been handled and what it
   // caused has been posted. False without a bus.
   bool Settle();

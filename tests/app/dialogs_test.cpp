@@ -139,7 +139,7 @@ TEST(DpiIndicator, SitsInTheLowerRightCornerAndShowsItsText) {
   dpi->SetSelfDelete(true);
   HWND h = dpi->Create(nullptr, "", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
   const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
-  EXPECT_EQ(dpi->GetWidget()->geometry(), QRect(work.width() - 210, work.height() - 60, 200, 50));
+  EXPECT_EQ(dpi->GetWidget()->geometry(), QRect(work.right() + 1 - 210, work.bottom() + 1 - 60, 200, 50));
   EXPECT_EQ(Utf16ToUtf8(dpi->text()), "DPI :800");
   dpi->SetText(DpiIndicatorText(2, 520));
   EXPECT_EQ(Utf16ToUtf8(dpi->text()), "DPI :26000");
