@@ -164,6 +164,53 @@ TEST_F(MacroRecordingOnX11, KeysTypedWhileRecordingAreStepsOnlyAndFollowALayoutS
   ASSERT_EQ(std::system("setxkbmap -layout us"), 0);
 }
 
+// A click on one of the editor's buttons mid-recording ends the recording before the button acts,
+// and is no step itself.
+TEST_F(MacroRecordingOnX11, AClickOnAnEditorButtonEndsTheRecordingAndIsNoStep) {
+  ASSERT_NE(lib_.functions.installhook, nullptr) << LastLoadError();
+  ASSERT_TRUE(typist_.ok());
+  const struct {
+    const char* button;
+    std::vector<std::vector<int>> steps;  // {usage, kind} afterwards
+  } cases[] = {
+      {"ms_1_macro_cancel_btn", {{0x04, kMacroPress}, {0x04, kMacroRelease}}},
+      {"ms_1_macro_up_btn", {{0x04, kMacroRelease}, {0x04, kMacroPress}}},  // the last step moved up
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.button);
+    MacroStore store;
+    ScriptedFiles files;  // never asked
+    CMS_1_Macro editor(store, &lib_.functions, files);
+    QObject run;
+    QTimer::singleShot(0, &run, [&] {
+      QTimer::singleShot(std::chrono::seconds(30), &run, [&] { editor.Close(kGaveUp); });
+      QWidget* w = QApplication::activeModalWidget();
+      ASSERT_NE(w, nullptr);
+      ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+      auto* record = w->findChild<QWidget*>(QStringLiteral("ms_1_macro_record_btn"));
+      auto* button = w->findChild<QWidget*>(QString::fromLatin1(c.button));
+      ASSERT_TRUE(record && button);
+      typist_.Click(record);
+      ASSERT_TRUE(QTest::qWaitFor([&] { return editor.recording(); }));
+      typist_.Tap(XK_a);
+      ASSERT_TRUE(QTest::qWaitFor([&] { return editor.steps().count == 2; }));
+      typist_.MoveTo(button, button->rect().center());
+      ASSERT_TRUE(QTest::qWaitFor([&] { return button->underMouse(); }));
+      QTest::qWait(100);  // the entering reaches the Hook library before the click
+      typist_.Press(1);
+      ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.recording(); }));
+      QTest::qWait(200);  // a click that slipped through would arrive by now
+      editor.Close(1);
+    });
+    EXPECT_EQ(editor.Show(nullptr), 1u);
+    ASSERT_EQ(store.list().size(), 1u);
+    const MacroRecord& m = *store.list()[0];
+    std::vector<std::vector<int>> got;
+    for (int i = 0; i < m.action_count; ++i) got.push_back({m.actions[i].code, m.actions[i].kind});
+    EXPECT_EQ(got, c.steps);
+  }
+}
+
 }  // namespace
 }  // namespace brevak::test
 
