@@ -457,13 +457,13 @@ void CMS_1_Macro::TakePanelField(CControlUI* field) {
     return;
   }
   if (std::memcmp(&a, &steps_.steps[size_t(s)], sizeof a) == 0) return;
-  if (recorder_.recording()) {
-    EndRecording();
-    if (s >= steps_.count) return;
-    ShowEditPanel();  // the value typed, not the one the end of the recording showed
-  }
+  const bool was_recording = recorder_.recording();
+  EndRecording();
+  if (s >= steps_.count) return;
   steps_.steps[size_t(s)] = a;
   ShowRow(s);
+  // The end of the recording showed the step as it was; the panel shows what the field took.
+  if (was_recording && edit_mode_ && steps_.selected == s) ShowEditPanel();
   Commit();
 }
 
@@ -648,6 +648,7 @@ void CMS_1_Macro::OnClick(TNotifyUI& msg) {
     EndRecording();
     ImportFile();
   } else if (name == u"ms_1_macro_export_btn") {
+    EndRecording();  // the file dialog needs the keys
     ExportCurrent();
   } else if (name == u"ms_1_macro_up_btn" || name == u"ms_1_macro_down_btn") {
     EndRecording();
