@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QListView>
+#include <QWidget>
 #include <algorithm>
 #include <cstring>
 
@@ -63,6 +64,22 @@ class KeyKeeper : public QObject {
         return false;
     }
   }
+};
+
+// The pointer entering and leaving a widget, for widgets whose control reports neither.
+class PointerWatch : public QObject {
+ public:
+  PointerWatch(QObject* parent, std::function<void(bool over)> on) : QObject(parent), on_(std::move(on)) {}
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Enter) on_(true);
+    if (e->type() == QEvent::Leave) on_(false);
+    return false;
+  }
+
+ private:
+  std::function<void(bool)> on_;
 };
 
 // Every macro but `except` already has `name`, ignoring case.
@@ -148,6 +165,11 @@ void CMS_1_Macro::InitWindow() {
   // delay column would stay outside it until the rows are made again.
   if (auto* view = c.action_list ? qobject_cast<QListView*>(c.action_list->GetWidget()) : nullptr) {
     view->setResizeMode(QListView::Adjust);
+  }
+  // A click on the macro list switches the macro, ending a recording: like a click on the
+  // editor's buttons, it is no step.
+  if (QWidget* list = c.macro_list ? c.macro_list->GetWidget() : nullptr) {
+    list->installEventFilter(new PointerWatch(list, [this](bool over) { recorder_.PointerOverOwnButton(over); }));
   }
   if (c.name_edit) c.name_edit->SetMaxChar(kMacroNameUnits - 1);
   if (c.default_delay) c.default_delay->SetText(Format(u"%d", kInsertedStepDelay));

@@ -44,9 +44,9 @@ class MacroRecorder {
   // commits what `steps` hold).
   Took Take(WPARAM wParam, LPARAM lParam, MacroSteps& steps);
 
-  // The pointer entering or leaving a button of the editor (the record button among them): a
-  // click on one must not become a step, so mouse buttons are reported only while the pointer
-  // is elsewhere.
+  // The pointer entering or leaving a button of the editor (the record button among them) or
+  // its macro list: a click on one must not become a step, so mouse buttons are reported only
+  // while the pointer is elsewhere.
   void PointerOverOwnButton(bool over);
 
  private:

@@ -164,21 +164,27 @@ TEST_F(MacroRecordingOnX11, KeysTypedWhileRecordingAreStepsOnlyAndFollowALayoutS
   ASSERT_EQ(std::system("setxkbmap -layout us"), 0);
 }
 
-// A click on one of the editor's buttons mid-recording ends the recording before the button acts,
-// and is no step itself.
-TEST_F(MacroRecordingOnX11, AClickOnAnEditorButtonEndsTheRecordingAndIsNoStep) {
+// A click on one of the editor's buttons, or on another macro, mid-recording ends the recording
+// before it acts, and is no step itself.
+TEST_F(MacroRecordingOnX11, AClickOnAnEditorButtonOrMacroEndsTheRecordingAndIsNoStep) {
   ASSERT_NE(lib_.functions.installhook, nullptr) << LastLoadError();
   ASSERT_TRUE(typist_.ok());
   const struct {
-    const char* button;
-    std::vector<std::vector<int>> steps;  // {usage, kind} afterwards
+    const char* target;
+    int row;  // of the list `target`; -1 for a button
+    std::vector<std::vector<int>> steps;  // {usage, kind} of the first macro afterwards
   } cases[] = {
-      {"ms_1_macro_cancel_btn", {{0x04, kMacroPress}, {0x04, kMacroRelease}}},
-      {"ms_1_macro_up_btn", {{0x04, kMacroRelease}, {0x04, kMacroPress}}},  // the last step moved up
+      {"ms_1_macro_cancel_btn", -1, {{0x04, kMacroPress}, {0x04, kMacroRelease}}},
+      {"ms_1_macro_up_btn", -1, {{0x04, kMacroRelease}, {0x04, kMacroPress}}},  // the last step moved up
+      {"ms_1_macro_list", 1, {{0x04, kMacroPress}, {0x04, kMacroRelease}}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.button);
+    SCOPED_TRACE(c.target);
     MacroStore store;
+    for (const char16_t* name : {u"First", u"Second"}) {
+      store.list().push_back(std::make_unique<MacroRecord>(MakeEmptyMacroRecord()));
+      SetFixed(store.list().back()->name, name);
+    }
     ScriptedFiles files;  // never asked
     CMS_1_Macro editor(store, &lib_.functions, files);
     QObject run;
@@ -188,14 +194,19 @@ TEST_F(MacroRecordingOnX11, AClickOnAnEditorButtonEndsTheRecordingAndIsNoStep) {
       ASSERT_NE(w, nullptr);
       ASSERT_TRUE(QTest::qWaitForWindowActive(w));
       auto* record = w->findChild<QWidget*>(QStringLiteral("ms_1_macro_record_btn"));
-      auto* button = w->findChild<QWidget*>(QString::fromLatin1(c.button));
-      ASSERT_TRUE(record && button);
+      auto* target = w->findChild<QWidget*>(QString::fromLatin1(c.target));
+      ASSERT_TRUE(record && target);
       typist_.Click(record);
       ASSERT_TRUE(QTest::qWaitFor([&] { return editor.recording(); }));
       typist_.Tap(XK_a);
       ASSERT_TRUE(QTest::qWaitFor([&] { return editor.steps().count == 2; }));
-      typist_.MoveTo(button, button->rect().center());
-      ASSERT_TRUE(QTest::qWaitFor([&] { return button->underMouse(); }));
+      if (auto* list = qobject_cast<QListWidget*>(target); list && c.row >= 0) {
+        target = list->viewport();
+        typist_.MoveTo(target, list->visualItemRect(list->item(c.row)).center());
+      } else {
+        typist_.MoveTo(target, target->rect().center());
+      }
+      ASSERT_TRUE(QTest::qWaitFor([&] { return target->underMouse(); }));
       QTest::qWait(100);  // the entering reaches the Hook library before the click
       typist_.Press(1);
       ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.recording(); }));
@@ -203,8 +214,9 @@ TEST_F(MacroRecordingOnX11, AClickOnAnEditorButtonEndsTheRecordingAndIsNoStep) {
       editor.Close(1);
     });
     EXPECT_EQ(editor.Show(nullptr), 1u);
-    ASSERT_EQ(store.list().size(), 1u);
+    ASSERT_EQ(store.list().size(), 2u);
     const MacroRecord& m = *store.list()[0];
+    EXPECT_EQ(store.list()[1]->action_count, 0);
     std::vector<std::vector<int>> got;
     for (int i = 0; i < m.action_count; ++i) got.push_back({m.actions[i].code, m.actions[i].kind});
     EXPECT_EQ(got, c.steps);
