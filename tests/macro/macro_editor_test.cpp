@@ -607,7 +607,9 @@ TEST_F(MacroEditorTest, ControlsThatChangeTheStepsEndARecordingFirst) {
     const int recorded = int(std::count_if(disk.actions, disk.actions + std::max(disk.action_count, 0),
                                            [](const MacroAction& a) { return a.code == kUsageA; }));
     EXPECT_EQ(recorded, c.count >= 4 ? 2 : c.count == 3 ? 1 : 0);
-    if (c.field) EXPECT_EQ(Text(c.field), c.typed);  // what was pasted, not what the end showed
+    if (c.field) {
+      EXPECT_EQ(Text(c.field), c.typed);  // what was pasted, not what the end showed
+    }
     Hook(kVkB, 0, 10);  // no longer recorded
     EXPECT_EQ(OnDisk().action_count, c.count);
     CloseEditor();
