@@ -1,6 +1,11 @@
 #include "macro/macro_editor.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QListView>
+#include <QWidget>
 #include <algorithm>
+#include <cstring>
 
 #include "dialogs/small_dialogs.h"
 #include "macro/key_tables.h"
@@ -41,6 +46,41 @@ int ComboItemOf(uint8_t code) {
   auto it = std::find(kEditorButtonCodes.begin(), kEditorButtonCodes.end(), code);
   return it == kEditorButtonCodes.end() ? -1 : int(it - kEditorButtonCodes.begin());
 }
+
+// Keys typed during a recording belong to the recording, which the Hook library reads from the
+// X server: none may reach a control of ours (Space would toggle the record box, Tab move the
+// focus to a field that later letters fill) or a shortcut of the window (Escape closes it).
+class KeyKeeper : public QObject {
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    switch (e->type()) {
+      case QEvent::ShortcutOverride:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::InputMethod:
+        e->accept();
+        return true;
+      default:
+        return false;
+    }
+  }
+};
+
+// The pointer entering and leaving a widget, for widgets whose control reports neither.
+class PointerWatch : public QObject {
+ public:
+  PointerWatch(QObject* parent, std::function<void(bool over)> on) : QObject(parent), on_(std::move(on)) {}
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Enter) on_(true);
+    if (e->type() == QEvent::Leave) on_(false);
+    return false;
+  }
+
+ private:
+  std::function<void(bool)> on_;
+};
 
 // Every macro but `except` already has `name`, ignoring case.
 bool OtherMacroNamed(const MacroList& list, const MacroRecord* except, std::u16string_view name) {
@@ -121,6 +161,16 @@ void CMS_1_Macro::InitWindow() {
       c.button_combo->Add(item);
     }
   }
+  // The rows are made before the window has its size: they follow the list's width, or the
+  // delay column would stay outside it until the rows are made again.
+  if (auto* view = c.action_list ? qobject_cast<QListView*>(c.action_list->GetWidget()) : nullptr) {
+    view->setResizeMode(QListView::Adjust);
+  }
+  // A click on the macro list switches the macro, ending a recording: like a click on the
+  // editor's buttons, it is no step.
+  if (QWidget* list = c.macro_list ? c.macro_list->GetWidget() : nullptr) {
+    list->installEventFilter(new PointerWatch(list, [this](bool over) { recorder_.PointerOverOwnButton(over); }));
+  }
   if (c.name_edit) c.name_edit->SetMaxChar(kMacroNameUnits - 1);
   if (c.default_delay) c.default_delay->SetText(Format(u"%d", kInsertedStepDelay));
   if (COptionUI* mode = c.delay_modes[size_t(delay_mode_)]) mode->Selected(true, false);
@@ -179,6 +229,7 @@ bool CMS_1_Macro::Commit() {
                                                     CountMacroFrames(record->actions, record->action_count));
   if (!fits) {
     LoadMacro(current_);
+    warn(Format(LanguageText(u"macro_full_text"), kRecordingStepLimit));
     return false;
   }
   std::copy(steps_.steps.begin(), steps_.steps.end(), std::begin(record->actions));
@@ -293,8 +344,14 @@ void CMS_1_Macro::RenameCurrentMacro() {
   const std::u16string typed = FixedToString(field);
   const std::u16string name = FixedToString(record->name);
   // The same name in other letters, an empty one, or another macro's: the old name stays.
-  if (EqualsNoCase(typed, name) || typed.empty() || OtherMacroNamed(macros_.list(), record, typed)) {
+  if (EqualsNoCase(typed, name) || typed.empty()) {
     c_->name_edit->SetText(name);
+    return;
+  }
+  EndRecording();
+  if (OtherMacroNamed(macros_.list(), record, typed)) {
+    c_->name_edit->SetText(name);
+    warn(Format(LanguageText(u"macro_name_taken_text"), typed));
     return;
   }
   SetFixed(record->name, typed);
@@ -345,17 +402,25 @@ void CMS_1_Macro::AfterStepEdit(bool changed, int select_row) {
 
 void CMS_1_Macro::InsertClick(uint8_t code) {
   if (!Current()) return;
+  EndRecording();
   const uint16_t delay = delay_mode_ == DelayMode::kDefault ? DefaultDelay() : kInsertedStepDelay;
-  if (!steps_.InsertClick(code, delay)) return;
+  if (!steps_.InsertClick(code, delay)) {
+    warn(Format(LanguageText(u"macro_full_text"), kRecordingStepLimit));
+    return;
+  }
   if (Commit()) RebuildStepList(steps_.RowAfterRebuild());
   steps_.scroll_to_insertion = false;
 }
 
 void CMS_1_Macro::InsertMove() {
   if (!Current() || !c_->insert_x || !c_->insert_y) return;
+  EndRecording();
   const auto x = int32_t(FieldNumber(FilterCoordinate(c_->insert_x->GetText().str())));
   const auto y = int32_t(FieldNumber(FilterCoordinate(c_->insert_y->GetText().str())));
-  if (!steps_.InsertMove(x, y)) return;
+  if (!steps_.InsertMove(x, y)) {
+    warn(Format(LanguageText(u"macro_full_text"), kRecordingStepLimit));
+    return;
+  }
   if (Commit()) RebuildStepList(steps_.RowAfterRebuild());
   steps_.scroll_to_insertion = false;
 }
@@ -396,7 +461,7 @@ void CMS_1_Macro::TakePanelField(CControlUI* field) {
   Controls& c = *c_;
   const int s = steps_.selected;
   if (s < 0 || s >= steps_.count || !field) return;
-  MacroAction& a = steps_.steps[size_t(s)];
+  MacroAction a = steps_.steps[size_t(s)];
   const int64_t value = FieldNumber(field->GetText().str());
   if (field == c.key_delay || field == c.button_delay) {
     const uint16_t delay = ClampStepDelay(value);
@@ -413,7 +478,14 @@ void CMS_1_Macro::TakePanelField(CControlUI* field) {
   } else {
     return;
   }
+  if (std::memcmp(&a, &steps_.steps[size_t(s)], sizeof a) == 0) return;
+  const bool was_recording = recorder_.recording();
+  EndRecording();
+  if (s >= steps_.count) return;
+  steps_.steps[size_t(s)] = a;
   ShowRow(s);
+  // The end of the recording showed the step as it was; the panel shows what the field took.
+  if (was_recording && edit_mode_ && steps_.selected == s) ShowEditPanel();
   Commit();
 }
 
@@ -437,21 +509,26 @@ void CMS_1_Macro::StartRecording() {
   }
   ReleaseKeyField();
   recorder_.Start(GetHWND(), steps_, delay_mode_, DefaultDelay());
+  key_keeper_ = std::make_unique<KeyKeeper>();
+  if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(key_keeper_.get());
   if (c_->record) c_->record->SetResourceText("stop_recording_text");
   RebuildStepList(steps_.RowAfterRebuild());
 }
 
-void CMS_1_Macro::FinishRecording() {
+bool CMS_1_Macro::FinishRecording() {
   recorder_.Stop();
+  key_keeper_.reset();  // keys reach the controls again (and any message box that follows)
   if (c_->record) {
     c_->record->SetResourceText("start_recording_text");
     c_->record->SetCheck(false);
   }
-  if (Commit()) RebuildStepList(steps_.RowAfterRebuild());
+  const bool kept = Commit();
+  if (kept) RebuildStepList(steps_.RowAfterRebuild());
   steps_.scroll_to_insertion = false;
+  return kept;
 }
 
-void CMS_1_Macro::EndRecordingBeforeSwitch() {
+void CMS_1_Macro::EndRecording() {
   if (recorder_.recording()) FinishRecording();
 }
 
@@ -487,7 +564,7 @@ LRESULT CMS_1_Macro::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam,
         ShowRecordedStep();
         break;
       case MacroRecorder::Took::kStopped:
-        FinishRecording();
+        if (FinishRecording()) warn(Format(LanguageText(u"recording_full_text"), kRecordingStepLimit));
         break;
       case MacroRecorder::Took::kIgnored:
         break;
@@ -503,6 +580,7 @@ LRESULT CMS_1_Macro::OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& bHa
   // took, and nothing is posted to a window that is gone.
   if (recorder_.recording() && c_) FinishRecording();
   recorder_.Stop();
+  key_keeper_.reset();
   ReleaseKeyField();
   return WindowImplBase::OnDestroy(msg, wParam, lParam, bHandled);
 }
@@ -517,7 +595,7 @@ void CMS_1_Macro::Notify(TNotifyUI& msg) {
   if (!s) return WindowImplBase::Notify(msg);
   if (type == u"itemselect") {
     if (s == c.macro_list) {
-      EndRecordingBeforeSwitch();
+      EndRecording();
       LoadMacro(int(msg.wParam));
     } else if (s == c.action_list) {
       steps_.selected = int(msg.wParam);
@@ -526,6 +604,8 @@ void CMS_1_Macro::Notify(TNotifyUI& msg) {
       const int item = int(msg.wParam);
       const int step = steps_.selected;
       if (item >= 0 && item < int(kEditorButtonCodes.size()) && step >= 0 && step < steps_.count) {
+        EndRecording();
+        if (step >= steps_.count) return;
         steps_.steps[size_t(step)].code = kEditorButtonCodes[size_t(item)];
         ShowRow(step);
         Commit();
@@ -567,7 +647,8 @@ void CMS_1_Macro::Notify(TNotifyUI& msg) {
     return;
   }
   if (type == u"mouseenter" || type == u"mouseleave") {
-    if (s == c.record) recorder_.PointerOverStopButton(type == u"mouseenter");
+    // Every button of the editor reports these: a click on one of them is no step.
+    recorder_.PointerOverOwnButton(type == u"mouseenter");
     return;
   }
   WindowImplBase::Notify(msg);
@@ -580,32 +661,43 @@ void CMS_1_Macro::OnClick(TNotifyUI& msg) {
   if (name == u"btn_exit") {
     Close(1);
   } else if (name == u"ms_1_macro_add_btn") {
-    EndRecordingBeforeSwitch();
+    EndRecording();
     AddNewMacro();
   } else if (name == u"ms_1_macro_delete_btn") {
-    EndRecordingBeforeSwitch();
+    EndRecording();
     DeleteCurrentMacro();
   } else if (name == u"ms_1_macro_import_btn") {
-    EndRecordingBeforeSwitch();
+    EndRecording();
     ImportFile();
   } else if (name == u"ms_1_macro_export_btn") {
+    EndRecording();  // the file dialog needs the keys
     ExportCurrent();
-  } else if (name == u"ms_1_macro_up_btn") {
-    AfterStepEdit(steps_.MoveSelected(-1), steps_.selected);
-  } else if (name == u"ms_1_macro_down_btn") {
-    AfterStepEdit(steps_.MoveSelected(1), steps_.selected);
+  } else if (name == u"ms_1_macro_up_btn" || name == u"ms_1_macro_down_btn") {
+    EndRecording();
+    // Moved first, then read: the selection follows the moved step.
+    const bool moved = steps_.MoveSelected(name == u"ms_1_macro_up_btn" ? -1 : 1);
+    AfterStepEdit(moved, steps_.selected);
   } else if (name == u"ms_1_macro_delete_action_btn") {
-    AfterStepEdit(steps_.DeleteSelected(), steps_.selected);
+    EndRecording();
+    const bool deleted = steps_.DeleteSelected();
+    AfterStepEdit(deleted, steps_.selected);
   } else if (name == u"ms_1_macro_clear_action_btn") {
     if (!Current()) return;
+    EndRecording();
     steps_.Clear();
     AfterStepEdit(true, -1);
   } else if (name == u"ms_1_macro_move_btn") {
     InsertMove();
   } else if (name == u"ms_1_macro_save_btn") {
+    if (!Current()) {
+      warn(LanguageText(u"no_macro_chosen_text"));
+      return;
+    }
+    EndRecording();
     Commit();
     SetEditMode(false);
   } else if (name == u"ms_1_macro_cancel_btn") {
+    EndRecording();
     SetEditMode(false);
     LoadMacro(current_);
     if (steps_.insertion_start >= 0) RebuildStepList(steps_.insertion_start);

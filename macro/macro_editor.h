@@ -16,6 +16,8 @@
 #include "store/macro_store.h"
 #include "ui/duilib.h"
 
+class QObject;
+
 namespace brevak {
 
 // The mouse-button combo's items, in order.
@@ -74,9 +76,11 @@ class CMS_1_Macro : public WindowImplBase {
   void FilterCoordinateField(CControlUI* field);
 
   void StartRecording();
-  void FinishRecording();
-  // Another macro is about to become the current one: a running recording ends in this one.
-  void EndRecordingBeforeSwitch();
+  // False when what the recording took could not be kept (the user was told why).
+  bool FinishRecording();
+  // A control is about to change the steps or the current macro: a running recording ends
+  // first, keeping what it took, so nothing changes under the recorder.
+  void EndRecording();
   void TakeKeyForField(WPARAM wParam);
   void ReleaseKeyField();
   uint16_t DefaultDelay() const;
@@ -87,6 +91,8 @@ class CMS_1_Macro : public WindowImplBase {
   std::unique_ptr<Controls> c_;
   MacroSteps steps_;
   MacroRecorder recorder_;
+  // While recording: keeps every key from the editor's controls and the window's shortcuts.
+  std::unique_ptr<QObject> key_keeper_;
   int current_ = -1;
   bool edit_mode_ = false;
   DelayMode delay_mode_ = DelayMode::kDefault;

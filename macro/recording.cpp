@@ -58,7 +58,6 @@ void MacroRecorder::Start(HWND target, MacroSteps& steps, DelayMode mode, uint16
   has_last_ = false;  // the last event of an earlier recording says nothing about this one
   mode_ = mode;
   default_delay_ = default_delay;
-  RefreshActiveLayout();  // keys are stored by position in the layout in use now
   if (hooks_) {
     if (hooks_->installhook) hooks_->installhook(target);
     if (hooks_->enablehook) hooks_->enablehook(1);
@@ -84,7 +83,7 @@ void MacroRecorder::Stop() {
   has_previous_ = false;
 }
 
-void MacroRecorder::PointerOverStopButton(bool over) {
+void MacroRecorder::PointerOverOwnButton(bool over) {
   pointer_over_button_ = over;
   if (recording_ && hooks_ && hooks_->enablemousehook) hooks_->enablemousehook(over ? 0 : 1);
 }
@@ -119,6 +118,9 @@ MacroRecorder::Took MacroRecorder::Take(WPARAM wParam, LPARAM lParam, MacroSteps
     Stop();
     return Took::kStopped;
   }
+  // The Hook library names each key in the layout in effect when it was typed, and the user may
+  // switch layouts mid-recording: each key is placed with the layout read again for it.
+  if (wParam < kFirstMouseMessage || wParam > kLastMouseMessage) RefreshActiveLayout();
   HookStep input;
   if (!HookInputToStep(wParam, lParam, input)) return Took::kIgnored;
 

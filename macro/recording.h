@@ -44,9 +44,10 @@ class MacroRecorder {
   // commits what `steps` hold).
   Took Take(WPARAM wParam, LPARAM lParam, MacroSteps& steps);
 
-  // The pointer entering or leaving the record button: its click must not become a step, so
-  // mouse buttons are reported only while the pointer is elsewhere.
-  void PointerOverStopButton(bool over);
+  // The pointer entering or leaving a button of the editor (the record button among them) or
+  // its macro list: a click on one must not become a step, so mouse buttons are reported only
+  // while the pointer is elsewhere.
+  void PointerOverOwnButton(bool over);
 
  private:
   void WriteDelayBeforeInsertion(MacroSteps& steps, uint16_t delay) const;

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QTest>
 #include <fstream>
 #include <functional>
@@ -12,6 +14,7 @@
 
 #include "macro/macro_editor.h"
 #include "platform/clock.h"
+#include "platform/format.h"
 #include "platform/keyboard/keyboard_layout.h"
 #include "platform/text.h"
 #include "store/record_files.h"
@@ -143,6 +146,12 @@ class MacroEditorTest : public DataFolderTest {
     RunUntilIdle();
   }
 
+  // What the editor says with a language text.
+  template <class... Args>
+  static std::string Said(const char16_t* key, Args... args) {
+    return Utf16ToUtf8(Format(LanguageText(key), args...));
+  }
+
   std::unique_ptr<MacroStore> store_;
   std::unique_ptr<CMS_1_Macro> editor_;
   ScriptedFiles files_;
@@ -167,20 +176,22 @@ TEST_F(MacroEditorTest, InsertsKeepTheStepUnitAndFrameLimits) {
     const char* default_delay;  // typed before the insert
     const char* button;
     int count;  // steps afterwards, in the editor and in the file
+    bool told;  // the user hears why the edit was refused
   } cases[] = {
-      {"190 steps refuse a click", Keys(190), "10", "ms_1_macro_key1_btn", 190},
-      {"190 steps refuse a move", Keys(190), "10", "ms_1_macro_move_btn", 190},
-      {"189 steps refuse a click, which needs two places", Keys(189), "10", "ms_1_macro_key2_btn", 189},
-      {"189 steps take a move", Keys(186), "10", "ms_1_macro_move_btn", 187},
-      {"a move reaching 192 units is undone", at_189, "10", "ms_1_macro_move_btn", 83},
-      {"a click reaching 191 units is kept", at_189, "10", "ms_1_macro_key3_btn", 85},
-      {"a click needing a fifth frame is undone", four_full, "200", "ms_1_macro_key1_btn", int(four_full.size())},
+      {"190 steps refuse a click", Keys(190), "10", "ms_1_macro_key1_btn", 190, true},
+      {"190 steps refuse a move", Keys(190), "10", "ms_1_macro_move_btn", 190, true},
+      {"189 steps refuse a click, which needs two places", Keys(189), "10", "ms_1_macro_key2_btn", 189, true},
+      {"189 steps take a move", Keys(186), "10", "ms_1_macro_move_btn", 187, false},
+      {"a move reaching 192 units is undone", at_189, "10", "ms_1_macro_move_btn", 83, true},
+      {"a click reaching 191 units is kept", at_189, "10", "ms_1_macro_key3_btn", 85, false},
+      {"a click needing a fifth frame is undone", four_full, "200", "ms_1_macro_key1_btn", int(four_full.size()), true},
       {"a stored five-frame macro still takes edits that keep it at five", five_frames, "10",
-       "ms_1_macro_delete_action_btn", int(five_frames.size()) - 1},
+       "ms_1_macro_delete_action_btn", int(five_frames.size()) - 1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     store_->list().clear();
+    said_.clear();
     AddStored(u"M", c.steps);
     Open();
     Click("ms_1_default_delay_btn");
@@ -190,6 +201,45 @@ TEST_F(MacroEditorTest, InsertsKeepTheStepUnitAndFrameLimits) {
     EXPECT_EQ(Rows("ms_1_macro_action_list"), c.count);
     EXPECT_EQ(OnDisk().action_count, c.count);
     EXPECT_LT(ComputeMacroUnits(Stored().actions, Stored().action_count), kMacroUnitLimit);
+    EXPECT_EQ(said_, c.told ? std::vector<std::string>{"warn " + Said(u"macro_full_text", kRecordingStepLimit)}
+                            : std::vector<std::string>{});
+    CloseEditor();
+  }
+}
+
+TEST_F(MacroEditorTest, StepRowsShowTheirDelayFromTheFirstShowAndUpDownKeepTheMovedStepSelected) {
+  AddStored(u"M", {Key(kUsageA, 50), Key(kUsageB, 60), Move(70)});
+  Open();
+  // Every row's delay is shown inside the list the first time the editor opens.
+  auto* view = qobject_cast<QListWidget*>(Find("ms_1_macro_action_list")->GetWidget());
+  ASSERT_NE(view, nullptr);
+  for (int row = 0; row < 3; ++row) {
+    auto* delay = qobject_cast<QLabel*>(
+        dynamic_cast<CContainerUI*>(Find<CListUI>("ms_1_macro_action_list")->GetItemAt(row))->FindSubControl("delay")->GetWidget());
+    ASSERT_NE(delay, nullptr);
+    EXPECT_EQ(delay->text().toStdString(), std::to_string(Stored().actions[row].delay)) << row;
+    EXPECT_LE(delay->mapTo(view->viewport(), QPoint(delay->width(), 0)).x(), view->viewport()->width()) << row;
+  }
+  const struct {
+    const char* button;
+    int from, to;  // the selected row before and after
+    uint16_t delays[3];  // the steps' order afterwards, by their delays
+  } cases[] = {
+      {"ms_1_macro_up_btn", 1, 0, {60, 50, 70}},
+      {"ms_1_macro_down_btn", 1, 2, {50, 70, 60}},
+      {"ms_1_macro_up_btn", 0, 0, {50, 60, 70}},    // nothing above
+      {"ms_1_macro_down_btn", 2, 2, {50, 60, 70}},  // nothing below
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.button) + " from " + std::to_string(c.from));
+    store_->list().clear();
+    AddStored(u"M", {Key(kUsageA, 50), Key(kUsageB, 60), Move(70)});
+    Open();
+    SelectStep(c.from);
+    Click(c.button);
+    EXPECT_EQ(editor_->steps().selected, c.to);
+    EXPECT_EQ(Find<CListUI>("ms_1_macro_action_list")->GetCurSel(), c.to);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(OnDisk().actions[i].delay, c.delays[i]) << i;
     CloseEditor();
   }
 }
@@ -510,6 +560,83 @@ TEST_F(MacroEditorTest, ChoosingAnotherMacroMidRecordingEndsTheRecordingInTheFir
   EXPECT_EQ(OnDisk(1).action_count, 1);
   EXPECT_EQ(editor_->steps().count, 1);
   EXPECT_EQ(editor_->steps().steps[0].code, kUsageB);
+}
+
+// A control that changes the steps or the macro ends the recording first: what it took is kept
+// and saved, and the control then acts on the steps as they are after it.
+TEST_F(MacroEditorTest, ControlsThatChangeTheStepsEndARecordingFirst) {
+  const struct {
+    const char* button;  // clicked, or
+    const char* field;   // pasted into (keys do not reach it while recording) and left
+    const char* typed;
+    int count;  // steps on disk afterwards; the recording left b, a, a (selected), b
+    const char* name;
+  } cases[] = {
+      {"ms_1_macro_up_btn", nullptr, nullptr, 4, "M"},
+      {"ms_1_macro_delete_action_btn", nullptr, nullptr, 3, "M"},
+      {"ms_1_macro_clear_action_btn", nullptr, nullptr, 0, "M"},
+      {"ms_1_macro_cancel_btn", nullptr, nullptr, 4, "M"},
+      {"ms_1_macro_save_btn", nullptr, nullptr, 4, "M"},
+      {"ms_1_macro_key2_btn", nullptr, nullptr, 6, "M"},
+      {"ms_1_macro_move_btn", nullptr, nullptr, 5, "M"},
+      {nullptr, "ms_1_macro_name_edit", "Renamed", 4, "Renamed"},
+      {nullptr, "ms_1_macro_delay_edit", "500", 4, "M"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.button ? c.button : c.field);
+    store_->list().clear();
+    AddStored(u"M", {Key(kUsageB), Key(kUsageB, 10, kMacroRelease)});
+    Open();
+    SelectStep(0);
+    Click("ms_1_macro_action_edit_check");
+    Click("ms_1_macro_record_btn");
+    Hook(kVkA, 0, 10);
+    Hook(kVkA, 1, 10);
+    ASSERT_TRUE(editor_->recording());
+    if (c.button) {
+      Click(c.button);
+    } else {
+      qobject_cast<QLineEdit*>(Find(c.field)->GetWidget())->setText(QString::fromUtf8(c.typed));
+      editor_->GetPaintManager().SendNotify(Find(c.field), "killfocus");
+    }
+    EXPECT_FALSE(editor_->recording());
+    EXPECT_FALSE(Find<CCheckBoxUI>("ms_1_macro_record_btn")->GetCheck());
+    const MacroRecord disk = OnDisk();
+    EXPECT_EQ(disk.action_count, c.count);
+    EXPECT_EQ(Utf16ToUtf8(FixedToString(disk.name)), c.name);
+    const int recorded = int(std::count_if(disk.actions, disk.actions + std::max(disk.action_count, 0),
+                                           [](const MacroAction& a) { return a.code == kUsageA; }));
+    EXPECT_EQ(recorded, c.count >= 4 ? 2 : c.count == 3 ? 1 : 0);
+    if (c.field) {
+      EXPECT_EQ(Text(c.field), c.typed);  // what was pasted, not what the end showed
+    }
+    Hook(kVkB, 0, 10);  // no longer recorded
+    EXPECT_EQ(OnDisk().action_count, c.count);
+    CloseEditor();
+  }
+}
+
+// Each refusal says why.
+TEST_F(MacroEditorTest, ARefusedRenameAnEmptyChoiceAndAFullRecordingSayWhy) {
+  AddStored(u"Fire", Keys(186));
+  AddStored(u"Jump", {});
+  Open();
+  Enter("ms_1_macro_name_edit", "jump");
+  EXPECT_EQ(said_.back(), "warn " + Said(u"macro_name_taken_text", u"jump"));
+  EXPECT_EQ(Text("ms_1_macro_name_edit"), "Fire");
+  // Recording on to the step limit: the last event that fits ends it, and the user hears why.
+  SelectStep(185);
+  Click("ms_1_macro_record_btn");
+  for (int i = 0; i < 6 && editor_->recording(); ++i) Hook(kVkA, LPARAM(i % 2), 10);
+  EXPECT_FALSE(editor_->recording());
+  EXPECT_EQ(OnDisk().action_count, kRecordingStepLimit);
+  EXPECT_EQ(said_.back(), "warn " + Said(u"recording_full_text", kRecordingStepLimit));
+  // No macro left: Done says there is none.
+  Click("ms_1_macro_delete_btn");
+  Click("ms_1_macro_delete_btn");
+  ASSERT_TRUE(store_->list().empty());
+  Click("ms_1_macro_save_btn");
+  EXPECT_EQ(said_.back(), "warn " + Said(u"no_macro_chosen_text"));
 }
 
 // The recorder alone: where its limits stop it.

@@ -5,6 +5,7 @@
 
 #include <QPoint>
 #include <QWidget>
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -20,9 +21,15 @@ class Typist {
   Typist(const Typist&) = delete;
   Typist& operator=(const Typist&) = delete;
   bool ok() const { return display_ != nullptr; }
-  void Tap(KeySym keysym) {
-    const KeyCode code = XKeysymToKeycode(display_, keysym);
+  void Tap(KeySym keysym) { TapKeyCode(XKeysymToKeycode(display_, keysym)); }
+  // The key at an X key code (evdev code + 8), whatever the layout puts on it.
+  void TapKeyCode(unsigned code) {
     for (bool press : {true, false}) XTestFakeKeyEvent(display_, code, press, CurrentTime);
+    XSync(display_, False);
+  }
+  // Makes `group` of the server's keymap the one in effect, as a layout switch does.
+  void LockGroup(unsigned group) {
+    XkbLockGroup(display_, XkbUseCoreKbd, group);
     XSync(display_, False);
   }
   // The pointer to `at` within `widget`.
