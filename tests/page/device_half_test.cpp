@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device_test_util.h"
+#include "platform/format.h"
 #include "platform/text.h"
 #include "protocol/frames.h"
 
@@ -158,6 +159,97 @@ TEST_F(DeviceTest, OnlyChangedGroupsAreSentAndEveryApplySaves) {
   EXPECT_EQ(FrameCount("buttons"), buttons + 1);
   ASSERT_EQ(mouse_.State().Macros().size(), 1u);
   EXPECT_EQ(mouse_.State().Macros()[0].slot, 0) << "button 5 has base slot 0";
+}
+
+// What the mouse missed reaches it when it answers again, with no click of the user's, and the
+// progress strip says what it waits for until then: a profile switch on the 1K receiver cut
+// by an unplug 2.3 s in, and an edit made while the mouse sleeps on the 4K receiver.
+TEST_F(DeviceTest, WhatTheMouseMissedGoesWhenItAnswersAgainAndIsShownUntilThen) {
+  const std::u16string waiting = Format(LanguageText(u"apply_pending_text"), u"");
+  auto shows_waiting = [&] { return view_.text["apply_ring"].rfind(waiting, 0) == 0; };
+  auto run_until_applied = [&](int applies) {
+    for (int ms = 0; ms < 600'000 && applies_done_ < applies; ms += 250) AdvanceClock(250);
+    return applies_done_ >= applies;
+  };
+
+  Start({Connection::k1k, Connection::k4k});
+  PowerFrom(Connection::k1k);
+  ASSERT_TRUE(Apply());
+  {
+    auto lock = profiles_->Lock();
+    auto second = NewProfileRecord(u"Second");
+    second->dpi_value[0] = 40;
+    second->light_effect = 3;
+    second->polling_rate_index = 1;
+    BindMacro(*second, 6, 4);
+    profiles_->list().push_back(std::move(second));
+  }
+  ASSERT_TRUE(working().Select(1));
+  worker().RequestFullWrite();
+  PostMessageW(window_, kMsgSettingsChanged, 0, 0);
+  AdvanceClock(2300);
+  mouse_.Unplug(Connection::k1k);
+  ASSERT_TRUE(run_until_applied(2));
+  EXPECT_TRUE(shows_waiting()) << Utf16ToUtf8(view_.text["apply_ring"]);
+  AdvanceClock(5000);
+  EXPECT_EQ(applies_done_, 2) << "nothing goes while the receiver is away";
+  EXPECT_TRUE(shows_waiting());
+
+  mouse_.Plug(Connection::k1k);
+  Settle();
+  AdvanceClock(kArrivalSettleMs);
+  PowerFrom(Connection::k1k);  // the mouse reports through the receiver again
+  ASSERT_TRUE(run_until_applied(3));
+  ExpectMouseHolds(mouse_.State(), *working().Copy());
+  ASSERT_EQ(mouse_.State().Macros().size(), 1u);
+  EXPECT_TRUE(mouse_.State().Macros()[0].complete);
+  EXPECT_EQ(view_.text["apply_ring"], LanguageText(u"apply_done_text"));
+
+  // The mouse falls asleep on the 4K receiver (the 1K one unplugged): an edit then is not
+  // tried, and is sent at the wake.
+  mouse_.Unplug(Connection::k1k);
+  Settle();
+  PowerFrom(Connection::k4k);
+  AdvanceClock(kWatchdogMs + 500);
+  EXPECT_TRUE(view_.Visible("ms_1_sleep_label"));
+  EXPECT_EQ(view_.text["ms_1_label_power"], Format(LanguageText(u"battery_last_text"), mouse_.State().battery));
+  working().Edit([](ProfileRecord& r) { r.light_effect = 5; });
+  PostMessageW(window_, kMsgSettingsChanged, 0, 0);
+  Settle();
+  EXPECT_EQ(applies_done_, 3) << "asleep: nothing was written";
+  EXPECT_TRUE(shows_waiting());
+  PowerFrom(Connection::k4k);
+  ASSERT_TRUE(run_until_applied(4));
+  EXPECT_EQ(mouse_.State().light_effect, 5);
+  EXPECT_EQ(view_.text["apply_ring"], LanguageText(u"apply_done_text"));
+}
+
+// Two connection chips share the row with short names (the full ones are their tooltips), one
+// alone has its full name; the low-battery warning shows while discharging below 15 %.
+TEST_F(DeviceTest, ConnectionChipsFitAndALowBatteryIsSaid) {
+  Start({Connection::k4k});
+  PowerFrom(Connection::k4k);
+  EXPECT_EQ(view_.text["ms_1_wireless_4k_text"], u"@link_4k_text");
+  mouse_.Plug(Connection::kCable);
+  Settle();
+  AdvanceClock(kArrivalSettleMs);
+  EXPECT_EQ(view_.text["ms_1_wireless_4k_text"], u"@link_4k_short_text");
+  EXPECT_EQ(view_.text["ms_1_wired_text"], u"@link_wired_short_text");
+  mouse_.Unplug(Connection::kCable);
+  Settle();
+  EXPECT_EQ(view_.text["ms_1_wireless_4k_text"], u"@link_4k_text");
+
+  const std::pair<int, bool> levels[] = {{50, false}, {15, false}, {14, true}, {5, true}, {1, true}, {80, false}};
+  for (const auto& [level, low] : levels) {
+    mouse_.SetBattery(level);
+    Settle();
+    EXPECT_EQ(view_.Visible("ms_1_low_power_label"), low) << level << "%";
+  }
+  mouse_.SetBattery(5);
+  Settle();
+  mouse_.SetCharging(true);
+  Settle();
+  EXPECT_FALSE(view_.Visible("ms_1_low_power_label")) << "charging";
 }
 
 TEST_F(DeviceTest, UndeliveredGroupsStayPendingUntilTheMouseTakesThem) {
