@@ -53,10 +53,13 @@ void CMS_1_Page::RefreshButtonLabel(int index) {
   if (!controls_ || index < 0 || index >= kPageButtons || !controls_->key[size_t(index)]) return;
   std::u16string caption;
   device_.working.Read([&](const ProfileRecord& r) { caption = ButtonCaption(r.button[index], key_text_); });
+  ShowButtonCaption(controls_->key[size_t(index)], caption);
+}
+
+void ShowButtonCaption(CControlUI* key, const std::u16string& caption) {
   // A function the table leaves unnamed gets a dim hint, so the button does not look broken;
   // the record and what is sent stay as they are.
   const bool hint = caption.empty();
-  CControlUI* key = controls_->key[size_t(index)];
   key->SetText(hint ? LanguageText(u"button_unnamed_text") : caption);
   if (QWidget* w = key->GetWidget(); w && w->property(kHintProperty).toBool() != hint) {
     w->setProperty(kHintProperty, hint);

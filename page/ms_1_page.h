@@ -36,6 +36,8 @@ inline constexpr int kMenuButtons = 12;
 // The caption of a button: its function's text, a shortcut as "Ctrl+Shift+S" (the key named by
 // `key_text`), or "Macro: " and the macro's name.
 std::u16string ButtonCaption(const ButtonEntry& b, const std::function<std::u16string(uint8_t)>& key_text);
+// Shows `caption` on a button's control; an empty one as a dim hint.
+void ShowButtonCaption(CControlUI* key, const std::u16string& caption);
 
 class CMS_1_Page : public CNotifyPump {
  public:

@@ -66,9 +66,16 @@ TEST_F(ButtonAssignmentTest, FunctionsShortcutsAndMacrosReachTheMouse) {
   Click("ms_1_apply_btn");
   ASSERT_TRUE(WaitForApply());
 
+  // Button 4's default function has no name of its own: a dim hint, not an empty button.
+  auto hinted = [&](int n) { return Find(("ms_1_btn_key_" + std::to_string(n)).c_str())->GetWidget()->property("hint").toBool(); };
+  const uint8_t unnamed = Entry(4).function_code;
+  EXPECT_EQ(Caption(4), Utf16ToUtf8(LanguageText(u"button_unnamed_text")));
+  EXPECT_TRUE(hinted(4));
   Choose(4, "ms_1_scroll");
   EXPECT_EQ(Entry(4).function_code, 3);
   EXPECT_EQ(Caption(4), Utf16ToUtf8(LanguageText(u"wheel_click_text")));
+  EXPECT_FALSE(hinted(4));
+  EXPECT_NE(unnamed, 3);
 
   dialogs_.shortcut = {{3, 0x16}};  // Ctrl+Shift+S
   Choose(2, "ms_1_shortcut");
