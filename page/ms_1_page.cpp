@@ -85,7 +85,10 @@ void CMS_1_Page::TellStoreEvents() {
   store_events_posted_ = false;
   std::vector<StoreEvent> events = std::move(store_events_);
   store_events_.clear();
-  for (const StoreEvent& e : events) dialogs().WarnText(StoreEventText(e));
+  for (const StoreEvent& e : events) {
+    dialogs().WarnText(StoreEventText(e));
+    ForgetStoreNotice(e);
+  }
   if (tell_undelivered_) {
     tell_undelivered_ = false;
     dialogs().Warn("apply_undelivered_text");
@@ -118,7 +121,9 @@ std::u16string StoreEventText(const StoreEvent& e) {
     case StoreEventKind::kMovedAside: return Format(LanguageText(u"store_moved_text"), file, kept, what);
     case StoreEventKind::kLeftInPlace: return Format(LanguageText(u"store_left_text"), file, Utf8ToUtf16(e.reason));
     case StoreEventKind::kTooLarge: return Format(LanguageText(u"store_too_large_text"), file, what, kept);
-    case StoreEventKind::kSaveFailed: return Format(LanguageText(u"store_save_failed_text"), Utf8ToUtf16(e.reason));
+    case StoreEventKind::kSaveFailed:
+      return Format(LanguageText(e.earlier_run ? u"store_save_failed_earlier_text" : u"store_save_failed_text"), what,
+                    file, Utf8ToUtf16(e.reason));
   }
   return {};
 }

@@ -134,6 +134,8 @@ class CMS_1_Page : public CNotifyPump {
   // The stores' events: taken after anything that may have loaded or saved, told the user once
   // each, from a message of their own (never inside another modal run).
   void CollectStoreEvents();
+  // Saves the profile store now, ahead of the write an operation asks for.
+  void SaveBeforeTheWrite();
   void TellStoreEvents();
   // A write ended with something the mouse did not take (its 1K tries spent, an unplug).
   void NoteUndelivered(const ApplyReport& end);

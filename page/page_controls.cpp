@@ -192,6 +192,7 @@ void CMS_1_Page::RestartDelayedApply(UINT ms) {
 void CMS_1_Page::SwitchProfile(int index) {
   SelectProfile(index);
   RefreshControls();
+  SaveBeforeTheWrite();
   RequestApply();
 }
 

@@ -43,8 +43,19 @@ void CMS_1_Page::AddListItem(const std::u16string& name) {
 void CMS_1_Page::ShowSelectedProfile(int index) {
   if (controls_->profile_list) controls_->profile_list->SelectItem(index, false, false);
   RefreshControls();
+  SaveBeforeTheWrite();
   device_.worker.RequestFullWrite();
   RequestApply();
+}
+
+// A change to the list or the selection is on disk before the write that follows it, which takes
+// seconds: a session that ends meanwhile (SIGTERM, then SIGKILL) loses nothing the user did.
+void CMS_1_Page::SaveBeforeTheWrite() {
+  {
+    auto lock = profiles_.Lock();
+    profiles_.Save();
+  }
+  CollectStoreEvents();
 }
 
 // The list's names, copied so that no lock is held while the name dialog is open.
@@ -124,6 +135,7 @@ void CMS_1_Page::ResetProfile() {
   if (!dialogs().Confirm("restore_text")) return;
   if (!EditWorkingRecord([](ProfileRecord& r) { brevak::ResetProfile(r); })) return;
   RefreshControls();
+  SaveBeforeTheWrite();
   device_.worker.RequestFullWrite();
   RequestApply();
 }

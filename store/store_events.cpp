@@ -4,16 +4,21 @@
 
 namespace brevak {
 
+void ForgetStoreNotice(const StoreEvent& event) {
+  std::error_code ignored;
+  if (!event.marker.empty()) std::filesystem::remove(event.marker, ignored);
+}
+
 void StoreEventLog::Record(StoreEvent event) {
   std::lock_guard lock(mutex_);
   events_.push_back(std::move(event));
 }
 
-void StoreEventLog::SaveFailed(const std::filesystem::path& file, std::string reason) {
+void StoreEventLog::SaveFailed(const std::filesystem::path& file, std::string reason, std::filesystem::path marker) {
   std::lock_guard lock(mutex_);
   if (failing_) return;
   failing_ = true;
-  events_.push_back({StoreEventKind::kSaveFailed, file, {}, std::move(reason)});
+  events_.push_back({StoreEventKind::kSaveFailed, file, {}, std::move(reason), std::move(marker)});
 }
 
 void StoreEventLog::SaveSucceeded() {

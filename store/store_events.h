@@ -22,7 +22,14 @@ struct StoreEvent {
   std::filesystem::path file;     // the store file concerned ("pro.data" or "macro.data")
   std::filesystem::path kept_as;  // where the original now is (empty when not moved/copied)
   std::string reason;             // short English reason for the user, may be empty
+  // A small file that keeps the notice due until the user has seen it (empty: none). A start
+  // that finds one tells the notice again; ForgetStoreNotice removes it once it was shown.
+  std::filesystem::path marker;
+  bool earlier_run = false;  // recorded by a run that ended before the user saw it
 };
+
+// The user has seen `event`: its marker goes, so no later start tells it again.
+void ForgetStoreNotice(const StoreEvent& event);
 
 // Events since the last Take, safe from any thread: saves run on the apply worker and the
 // Bluetooth thread while the window thread takes.
@@ -30,7 +37,7 @@ class StoreEventLog {
  public:
   void Record(StoreEvent event);
   // Recorded once per streak of failed saves: until a save succeeds, further failures add nothing.
-  void SaveFailed(const std::filesystem::path& file, std::string reason);
+  void SaveFailed(const std::filesystem::path& file, std::string reason, std::filesystem::path marker = {});
   void SaveSucceeded();
   // True from a failed save until the next successful one.
   bool failing() const;

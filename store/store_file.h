@@ -3,6 +3,7 @@
 // before anything is written over it, atomic writes, and the events the user is told.
 
 #include <filesystem>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,11 +25,13 @@ enum class StoreLoad {
 // the calls; TakeEvents may come from any thread.
 class StoreFile {
  public:
-  explicit StoreFile(std::filesystem::path path) : path_(std::move(path)) {}
+  explicit StoreFile(std::filesystem::path path) : path_(std::move(path)), target_(path_) {}
   const std::filesystem::path& path() const { return path_; }
 
   // Forgets what an earlier load put aside, removes the temporaries of killed saves and copies,
-  // and reads no further than `limit` bytes.
+  // records again the notices an earlier run could not show (their markers), and reads no
+  // further than `limit` bytes. A store that is a symbolic link to a file is read, kept and
+  // written at the link's target, so the link stays; a link that leads nowhere is unreadable.
   FileRead Read(size_t limit);
   // A file that is there but could not be read, or is not a file: moved aside.
   void KeepUnreadable(const FileRead& in);
@@ -49,8 +52,14 @@ class StoreFile {
  private:
   void Keep(const char* tag, AsideHow how, StoreEventKind kind, std::string reason);
   bool TryPutAside(std::error_code& error);
+  // Records `event` with a marker beside the kept file, so a run killed before the user saw it
+  // does not lose the notice.
+  void RecordUntilSeen(StoreEvent event);
+  void RecallUntoldNotices();
+  void SaveFailed(std::string reason);
 
-  std::filesystem::path path_, kept_as_;
+  // `target_` is the file itself: `path_`, or where the link `path_` leads.
+  std::filesystem::path path_, target_, kept_as_;
   StoreEventLog events_;
   // What waits to be put aside, or was.
   const char* tag_ = "";
@@ -58,6 +67,8 @@ class StoreFile {
   StoreEventKind kind_ = StoreEventKind::kRepaired;
   std::string reason_;
   bool pending_ = false;
+  // Markers whose notices this run has recorded already.
+  std::set<std::filesystem::path> recalled_;
 };
 
 }  // namespace brevak

@@ -51,7 +51,7 @@ TEST_F(StoreNoticeTest, AFailedSaveIsToldOnceAndALaterApplySaves) {
   }
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
   ASSERT_EQ(dialogs_.asked.size(), 1u) << "one message for the streak of failures";
-  EXPECT_EQ(dialogs_.asked[0].rfind("warn Saving failed:", 0), 0u) << dialogs_.asked[0];
+  EXPECT_EQ(dialogs_.asked[0].rfind("warn Saving your profiles (pro.data) failed:", 0), 0u) << dialogs_.asked[0];
   EXPECT_NE(dialogs_.asked[0].find("kept in memory"), std::string::npos);
 
   Click("ms_1_apply_btn");

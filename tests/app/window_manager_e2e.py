@@ -3,6 +3,8 @@
 the simulated mouse program, driven as a user would with xdotool and wmctrl:
 
 - Alt+F4 ends the program with 0, and so does its own close button;
+- a profile added and the program killed (SIGKILL) during the write that follows: the store on
+  disk already has it;
 - closed in the middle of a full write, the window goes at once, the write is finished (the mouse
   takes every frame of it), and a start meanwhile waits for that end and then shows its window;
 - with the main window minimised, and with a full-screen window above it, a press of the mouse's
@@ -25,6 +27,7 @@ MAIN_TITLE = "^BREVAK APEX$"
 # Where the main window's close and Apply buttons are, from its top-left corner.
 CLOSE_BUTTON = (800 - 23, 22)
 APPLY_BUTTON = (448, 544)
+NEW_BUTTON = (41, 330)
 # The frames of a whole profile without macros: the full-write frame, DPI, lighting, polling, buttons.
 FULL_WRITE_FRAMES = 5
 INDICATOR_TITLE = "^DPIWnd$"
@@ -174,6 +177,25 @@ def main():
         assert code == 0, f"close button without a tray: {'still running' if code is None else f'ended with {code}'}"
         print("close button without a tray: ended with 0")
 
+        # A new profile, then SIGKILL while its full write runs, as a logout's SIGTERM then SIGKILL
+        # a few seconds later would.
+        proc, main_window = desktop.start_program("keeper")
+        before = desktop.frames_taken()
+        desktop.click_in(main_window, NEW_BUTTON[0], NEW_BUTTON[1])
+        dialog = desktop.window("^MS_1_ProfileName$")
+        desktop.focus(dialog)
+        desktop.xdotool("type", "--delay", "20", "Keeper")
+        desktop.xdotool("key", "Return")
+        deadline = time.monotonic() + 10
+        while desktop.frames_taken() == before and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert desktop.frames_taken() > before, "the new profile started no write"
+        proc.kill()
+        proc.wait(10)
+        with open(os.path.join(tmp, "keeper-data", "ms_1", "pro.data"), "rb") as f:
+            assert "Keeper".encode("utf-16-le") in f.read(), "the new profile was not on disk when the write began"
+        print("killed during the new profile's write: pro.data has it")
+
         # A fresh data folder: the first Apply writes the whole profile, five frames of about
         # a second each on the cable.
         proc, main_window = desktop.start_program("midwrite")
@@ -233,7 +255,7 @@ def main():
         return 0
     except (AssertionError, BenchError, subprocess.TimeoutExpired, subprocess.CalledProcessError) as e:
         print(f"FAILED: {e}")
-        for name in ("altf4", "close", "midwrite", "midwrite2", "indicator"):
+        for name in ("altf4", "close", "keeper", "midwrite", "midwrite2", "indicator"):
             log = os.path.join(tmp, name + ".log")
             if os.path.exists(log):
                 with open(log) as f:

@@ -1,6 +1,8 @@
 // Whatever sits where a store file belongs, loading neither hangs nor loses it: the original is
 // kept under a name no earlier one has, and the user is told once.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +99,7 @@ TEST_F(OddStoreFileTest, EveryOriginalIsKeptUnderAFreshNameWithoutHanging) {
         EXPECT_FALSE(events[0].reason.empty());
         EXPECT_EQ(events[0].kept_as, dir / (name + "." + odd.tag + suffix));
         kept.emplace_back(events[0].kept_as, original);
+        ForgetStoreNotice(events[0]);  // seen: the next load does not tell it again
       }
       // Both originals are still there, themselves (never copied: a 1 GiB copy would show).
       for (const auto& [path, inode] : kept) EXPECT_EQ(InodeOf(path), inode) << path;
@@ -113,6 +116,89 @@ TEST_F(OddStoreFileTest, EveryOriginalIsKeptUnderAFreshNameWithoutHanging) {
 
 // A pipe where "pro.data" belongs that cannot be moved (every free name taken): it is left as
 // it is and nothing is written, until a name is free.
+// A notice the user never saw (the run was killed after the file was kept) is told by the next
+// start, once: for both stores, and for a save that failed as the run ended.
+TEST_F(OddStoreFileTest, ANoticeStaysDueUntilTheUserHasSeenIt) {
+  const std::vector<std::pair<std::string, LoadStore>> stores = {{"pro.data", LoadProfiles}, {"macro.data", LoadMacros}};
+  for (const auto& [name, load] : stores) {
+    SCOPED_TRACE(name);
+    fs::remove_all(data_);
+    const fs::path dir = data_ / "ms_1", file = dir / name;
+    fs::create_directories(dir);
+    WriteText(file, "noise that is no store");
+    const std::vector<StoreEvent> first = load(file);  // ... and the run dies before the message
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_FALSE(first[0].earlier_run);
+    const std::vector<StoreEvent> again = load(file);
+    ASSERT_EQ(again.size(), 1u) << "the next start tells it";
+    EXPECT_TRUE(again[0].earlier_run);
+    EXPECT_EQ(again[0].kind, first[0].kind);
+    EXPECT_EQ(again[0].kept_as, first[0].kept_as);
+    EXPECT_EQ(again[0].reason, first[0].reason);
+    ForgetStoreNotice(again[0]);  // the user saw it
+    EXPECT_TRUE(load(file).empty()) << "and the start after that does not";
+  }
+
+  // A save that fails as the run ends is told by the next start; a later save that succeeds
+  // needs no word.
+  const fs::path file = data_ / "ms_1" / "pro.data";
+  {
+    ProfileStore s(file);
+    s.Load();
+    s.TakeEvents();
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const rlimit small{1024, old.rlim_max};  // the marker fits, the store does not
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    EXPECT_FALSE(s.Save());
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+    signal(SIGXFSZ, SIG_DFL);
+  }
+  std::vector<StoreEvent> next = LoadProfiles(file);
+  ASSERT_EQ(next.size(), 1u);
+  EXPECT_EQ(next[0].kind, StoreEventKind::kSaveFailed);
+  EXPECT_TRUE(next[0].earlier_run);
+  ProfileStore s(file);
+  s.Load();
+  ASSERT_TRUE(s.Save());
+  EXPECT_TRUE(LoadProfiles(file).empty()) << "a save that worked since leaves nothing to tell";
+}
+
+// A store kept in another folder and linked in stays linked: saves write the link's target.
+// A link that leads nowhere is kept aside like an unreadable store and told.
+TEST_F(OddStoreFileTest, ALinkedStoreStaysLinked) {
+  const fs::path dir = data_ / "ms_1", file = dir / "pro.data", elsewhere = data_ / "synced";
+  fs::create_directories(dir);
+  fs::create_directories(elsewhere);
+  {
+    ProfileStore seed(elsewhere / "pro.data");
+    seed.Load();
+    seed.list().push_back(NewProfileRecord(u"Linked"));
+    ASSERT_TRUE(seed.Save());
+  }
+  fs::create_symlink(elsewhere / "pro.data", file);
+  {
+    ProfileStore s(file);
+    ASSERT_EQ(s.Load(), StoreLoad::kLoaded);
+    ASSERT_EQ(s.list().size(), 2u);
+    s.list().push_back(NewProfileRecord(u"Third"));
+    ASSERT_TRUE(s.Save());
+  }
+  EXPECT_TRUE(fs::is_symlink(file)) << "the link was replaced";
+  ProfileStore target(elsewhere / "pro.data");
+  ASSERT_EQ(target.Load(), StoreLoad::kLoaded);
+  EXPECT_EQ(target.list().size(), 3u) << "the target holds the new store";
+
+  fs::remove(file);
+  fs::create_symlink(elsewhere / "gone.data", file);
+  const std::vector<StoreEvent> events = LoadProfiles(file);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, StoreEventKind::kMovedAside);
+  EXPECT_TRUE(fs::is_symlink(events[0].kept_as)) << "the dangling link itself is kept";
+  EXPECT_FALSE(fs::exists(elsewhere / "gone.data"));
+}
+
 TEST_F(OddStoreFileTest, AnOriginalThatCannotBeMovedStopsEverySaveUntilItCan) {
   const fs::path dir = data_ / "ms_1", file = dir / "pro.data";
   fs::create_directories(dir);
