@@ -16,9 +16,17 @@ static_assert(kDpiMax % kDpiStep == 0 && kDpiMin % kDpiStep == 0);
 
 // The standard group (cable, 1K receiver, Bluetooth) and the high-speed group (4K, 8K).
 inline constexpr int kPollingOptions = 4;
+inline constexpr int kPollingHsOptions = 7;
+
 // Below this battery level, while discharging, the user is warned.
 inline constexpr int kLowBatteryPercent = 15;
-inline constexpr int kPollingHsOptions = 7;
+
+// The largest value of each slider setting (the smallest is 0), as the layout's sliders offer.
+inline constexpr int32_t kBrightnessMax = 15;
+inline constexpr int32_t kEffectSpeedMax = 9;
+inline constexpr int32_t kLightOffTimerMax = 60;  // half-minutes
+inline constexpr int32_t kSleepTimerMax = 255;
+inline constexpr int32_t kKeyDebounceMax = 15;    // units of 2 ms
 
 // What a lighting effect lets the user set.
 struct LightEffectShows {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "page/connections.h"
+#include "model/record_check.h"
 #include "page/page_messages.h"
 #include "platform/loop.h"
 #include "protocol/frames.h"
@@ -48,8 +49,8 @@ static_assert(kPageButtons < 256);
 
 // The end message's lParam: bit 0 ran, bit 1 a full write still pending, then one bit per
 // group that stayed pending, attribute, polling, lighting, buttons, then each button's macro.
-constexpr int kEndGroupsShift = 2, kEndMacroShift = kEndGroupsShift + 4;
-static_assert(kEndMacroShift + kPageButtons <= 32, "the end report fits a 32-bit lParam");
+constexpr int kEndGroupsShift = 2, kEndMacroShift = kEndGroupsShift + 4, kEndRefusedShift = kEndMacroShift + kPageButtons;
+static_assert(kEndRefusedShift + 3 <= 32, "the end report fits a 32-bit lParam");
 }  // namespace
 
 void PackProgress(const ApplyProgress& p, WPARAM& wParam, LPARAM& lParam) {
@@ -75,6 +76,8 @@ LPARAM PackEnd(const ApplyReport& r) {
   const bool groups[] = {r.pending.attribute, r.pending.polling, r.pending.lighting, r.pending.buttons};
   for (size_t i = 0; i < std::size(groups); ++i) v |= uintptr_t(groups[i]) << (kEndGroupsShift + i);
   for (size_t i = 0; i < r.pending.macro.size(); ++i) v |= uintptr_t(r.pending.macro[i]) << (kEndMacroShift + i);
+  const bool refused[] = {r.refused.attribute, r.refused.polling, r.refused.lighting};
+  for (size_t i = 0; i < std::size(refused); ++i) v |= uintptr_t(refused[i]) << (kEndRefusedShift + i);
   return LPARAM(v);
 }
 
@@ -86,6 +89,8 @@ ApplyReport UnpackEnd(LPARAM lParam) {
   bool* groups[] = {&r.pending.attribute, &r.pending.polling, &r.pending.lighting, &r.pending.buttons};
   for (size_t i = 0; i < std::size(groups); ++i) *groups[i] = (v >> (kEndGroupsShift + i)) & 1;
   for (size_t i = 0; i < r.pending.macro.size(); ++i) r.pending.macro[i] = (v >> (kEndMacroShift + i)) & 1;
+  bool* refused[] = {&r.refused.attribute, &r.refused.polling, &r.refused.lighting};
+  for (size_t i = 0; i < std::size(refused); ++i) *refused[i] = (v >> (kEndRefusedShift + i)) & 1;
   return r;
 }
 
@@ -181,6 +186,14 @@ bool ApplyWorker::ApplySequence(ApplyReport& report) {
     CopyProfile(*snapshot, *working);
     // Groups that did not reach the mouse last time are sent again.
     send = full ? ChangeGroups::All() : Union(CompareChangeGroups(*snapshot, *last_applied_), undelivered_);
+  }
+  // A value the mouse does not take is never sent: it would read the bytes as something else.
+  const ChangeGroups bad = GroupsWithBadValues(*snapshot);
+  for (auto [group, refused] : {std::pair{&ChangeGroups::attribute, &report.refused.attribute},
+                                std::pair{&ChangeGroups::polling, &report.refused.polling},
+                                std::pair{&ChangeGroups::lighting, &report.refused.lighting}}) {
+    *refused = send.*group && bad.*group;
+    if (*refused) send.*group = false;
   }
   report.ran = true;
   report.full_write = full;

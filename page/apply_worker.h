@@ -33,6 +33,9 @@ struct ApplyReport {
   ChangeGroups pending;     // the groups that did not reach the mouse; the next apply sends them again
   bool full_write_pending = false;  // the full write did not arrive whole and is repeated whole
   bool saved = false;               // the profile store was written
+  // Groups not sent because the record holds a value the mouse does not take there
+  // (OutOfRangeValues says which); they go once the user has set it right.
+  ChangeGroups refused;
 };
 
 // kMsgApplyIndicator's wParam: the write starts (1), ends (0), or a request found no

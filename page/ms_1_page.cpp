@@ -2,6 +2,7 @@
 
 #include "macro/key_tables.h"
 #include "model/device_values.h"
+#include "model/record_check.h"
 #include "page/page_controls.h"
 #include "page/page_messages.h"
 #include "page/paint_manager_view.h"
@@ -54,9 +55,57 @@ void CMS_1_Page::OnDeviceMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     return;
   }
   device_.OnMessage(msg, wParam, lParam);
-  if (msg == kMsgApplyIndicator && wParam == kApplyEnded) NoteUndelivered(UnpackEnd(lParam));
+  if (msg == kMsgApplyIndicator && wParam == kApplyEnded) {
+    NoteUndelivered(UnpackEnd(lParam));
+    NoteRefused(UnpackEnd(lParam));
+  }
   // An apply ends with a save; a status report the mouse sent is saved at once.
   CollectStoreEvents();
+}
+
+void CMS_1_Page::NoteRefused(const ApplyReport& end) {
+  std::u16string name, values;
+  const ProfileRecord* record = nullptr;
+  device_.working.Read([&](const ProfileRecord& r) {
+    record = &r;
+    name = FixedToString(r.name);
+    for (const BadValue& b : OutOfRangeValues(r)) {
+      if (!values.empty()) values += u", ";
+      values += b.stage ? Format(u"%s %d: %d", Utf8ToUtf16(b.what), b.stage, b.value) : Format(u"%s: %d", Utf8ToUtf16(b.what), b.value);
+    }
+  });
+  // Once per profile, until a write of it goes through whole.
+  if (!end.refused.Any() || values.empty()) {
+    if (end.ran) refused_told_for_ = nullptr;
+    return;
+  }
+  if (record == refused_told_for_) return;
+  refused_told_for_ = record;
+  refused_text_ = Format(LanguageText(u"values_refused_text"), name, values);
+  if (!store_events_posted_) {
+    store_events_posted_ = true;
+    PostMessageW(main_window_, kMsgStoreEvents, 0, 0);
+  }
+}
+
+void CMS_1_Page::ConfirmWorkingProfile() {
+  int index = -1;
+  std::u16string text;
+  {
+    auto lock = profiles_.Lock();
+    const ProfileRecord* r = device_.working.Locked();
+    if (!r || !profiles_.Confirm(r)) return;
+    index = profiles_.header().selected_profile;
+    text = ProfileListText(*r);
+  }
+  if (controls_ && controls_->profile_list) {
+    if (CControlUI* item = controls_->profile_list->GetItemAt(index)) item->SetText(text);
+  }
+}
+
+std::u16string CMS_1_Page::ProfileListText(const ProfileRecord& r) const {
+  const std::u16string name = FixedToString(r.name);
+  return profiles_.Unconfirmed(&r) ? Format(LanguageText(u"profile_unconfirmed_text"), name) : name;
 }
 
 void CMS_1_Page::NoteUndelivered(const ApplyReport& end) {
@@ -93,6 +142,7 @@ void CMS_1_Page::TellStoreEvents() {
     tell_undelivered_ = false;
     dialogs().Warn("apply_undelivered_text");
   }
+  if (!refused_text_.empty()) dialogs().WarnText(std::exchange(refused_text_, {}));
 }
 
 void CMS_1_Page::OnDeviceTimer(UINT_PTR id) {

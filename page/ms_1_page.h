@@ -101,7 +101,11 @@ class CMS_1_Page : public CNotifyPump {
   // Edits of the working record from the window thread go through here, under the store's
   // lock, so the worker always sends a record that is not half-written. False (and `edit` not
   // called) before StartUp.
-  bool EditWorkingRecord(const std::function<void(ProfileRecord&)>& edit) { return device_.working.Edit(edit); }
+  bool EditWorkingRecord(const std::function<void(ProfileRecord&)>& edit) {
+    if (!device_.working.Edit(edit)) return false;
+    ConfirmWorkingProfile();
+    return true;
+  }
   std::optional<ProfileRecord> WorkingRecordCopy() { return device_.working.Copy(); }
   // Makes `index` the selected profile and the working record; the next apply writes all.
   void SelectProfile(int index);
@@ -139,6 +143,12 @@ class CMS_1_Page : public CNotifyPump {
   void TellStoreEvents();
   // A write ended with something the mouse did not take (its 1K tries spent, an unplug).
   void NoteUndelivered(const ApplyReport& end);
+  // A write left out settings whose values the mouse does not take: the user is told which.
+  void NoteRefused(const ApplyReport& end);
+  // The user edited or applied the working profile: a mark from a repaired store goes.
+  void ConfirmWorkingProfile();
+  // The profile list's text for `r`: its name, marked while it is unconfirmed. Under the lock.
+  std::u16string ProfileListText(const ProfileRecord& r) const;
 
   // Button assignment (button_assignment.cpp).
   void OpenFunctionMenu(int button);
@@ -178,6 +188,9 @@ class CMS_1_Page : public CNotifyPump {
   bool store_events_posted_ = false;
   // The mouse did not take a write: the user is told once, until a write arrives whole.
   bool undelivered_told_ = false, tell_undelivered_ = false;
+  // What to tell of refused values, and the record it was told for (compared, never read).
+  std::u16string refused_text_;
+  const ProfileRecord* refused_told_for_ = nullptr;
 
   DeviceHalf device_;
 };

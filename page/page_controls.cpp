@@ -126,7 +126,7 @@ void CMS_1_Page::FillProfileList() {
   CListUI* list = controls_->profile_list;
   list->RemoveAll();
   auto lock = profiles_.Lock();
-  for (const auto& record : profiles_.list()) AddListItem(FixedToString(record->name));
+  for (const auto& record : profiles_.list()) AddListItem(ProfileListText(*record));
   list->SelectItem(profiles_.header().selected_profile, false, false);
 }
 
@@ -241,6 +241,7 @@ void CMS_1_Page::OnClick(TNotifyUI& msg) {
     return;
   }
   if (s == c.apply || s == c.apply_dpi) {
+    ConfirmWorkingProfile();
     RequestApply();
   } else if (s == c.reset_dpi) {
     EditWorkingRecord([](ProfileRecord& r) { ResetDpiSettings(r); });

@@ -98,6 +98,7 @@ void CMS_1_Page::DeleteProfile() {
     auto& list = profiles_.list();
     const int removed = profiles_.header().selected_profile;
     if (removed < 0 || size_t(removed) >= list.size() || list.size() < 2) return;
+    profiles_.Confirm(list[size_t(removed)].get());  // its address is forgotten with it
     list.erase(list.begin() + removed);
     profiles_.MarkListChanged();
     // The one that moved into its place, or the one before when the last went.
@@ -120,6 +121,7 @@ void CMS_1_Page::RenameProfile() {
     ProfileRecord* r = device_.working.Locked();
     if (!r) return;
     SetFixed(r->name, *name);
+    profiles_.Confirm(r);
     stored = FixedToString(r->name);
     index = profiles_.header().selected_profile;
     // The name is not sent to the mouse: the store is saved now rather than by an apply.

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,9 @@ using Sink = std::function<void(std::string_view)>;
 struct DebugState {
   std::mutex mu;
   std::shared_ptr<const Sink> sink;
+  // Held shared by every call in progress, so replacing the sink waits until no thread still
+  // writes to the one it replaces (whose owner may go right after).
+  std::shared_mutex calls;
   const bool enabled = [] {
     const char* v = std::getenv("BREVAK_DEBUG");
     return v && *v;
@@ -36,6 +40,7 @@ DebugState& Debug() {
 
 void Write(std::string_view text) {
   DebugState& d = Debug();
+  std::shared_lock in_call(d.calls);
   std::shared_ptr<const Sink> sink;
   {
     std::lock_guard<std::mutex> lock(d.mu);
@@ -73,8 +78,11 @@ void AppendV(std::string& out, const char* format, va_list args) {
 
 void SetDebugSink(std::function<void(std::string_view)> sink) {
   DebugState& d = Debug();
-  std::lock_guard<std::mutex> lock(d.mu);
-  d.sink = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
+  {
+    std::lock_guard<std::mutex> lock(d.mu);
+    d.sink = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
+  }
+  std::unique_lock wait_for_calls(d.calls);
 }
 
 void LogTrace(const char* format, ...) {

@@ -8,7 +8,8 @@
 namespace brevak {
 
 // Where debug output goes instead of stderr (tests capture it); an empty function restores
-// the default (stderr when BREVAK_DEBUG is set). Receives UTF-8.
+// the default (stderr when BREVAK_DEBUG is set). Receives UTF-8. Returns once no thread is still
+// writing to the sink it replaced. A sink must not log or set the sink itself.
 void SetDebugSink(std::function<void(std::string_view)> sink);
 
 // The program folder, ending in '/': BREVAK_PROGRAM_DIR when set (tests run from another

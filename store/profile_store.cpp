@@ -81,6 +81,7 @@ ProfileStore::ProfileStore(fs::path file) : file_(std::move(file)), header_(std:
 StoreLoad ProfileStore::Load() {
   auto lock = Lock();
   list_.clear();
+  unconfirmed_.clear();
   std::memset(header_.get(), 0, sizeof(ProfileStoreHeader));
   list_changed_ = false;
 
@@ -97,6 +98,7 @@ StoreLoad ProfileStore::Load() {
   in.bytes = {};
   if (!file_.KeepIfUnusable(in, how, damage, "more than " + std::to_string(kMaxStoredProfiles) + " profiles"))
     return StoreLoad::kLoaded;
+  for (const auto& r : list_) unconfirmed_.insert(r.get());
   if (file_.may_write()) Save();
   return StoreLoad::kRepaired;
 }

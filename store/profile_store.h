@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -85,6 +86,12 @@ class ProfileStore {
   // Where a store too large to load was put, its start being loaded.
   const std::filesystem::path& too_large_kept_as() const { return file_.KeptFor(StoreEventKind::kTooLarge); }
 
+  // Profiles read from a repaired or cut store are unconfirmed until the user edits or applies
+  // them: the list marks them, since a repair may have kept noise. Under the lock.
+  bool Unconfirmed(const ProfileRecord* r) const { return unconfirmed_.count(r) != 0; }
+  // True when `r` was unconfirmed. Also before a record is deleted, so its address is forgotten.
+  bool Confirm(const ProfileRecord* r) { return unconfirmed_.erase(r) != 0; }
+
   // What the user must be told since the last call; any thread.
   std::vector<StoreEvent> TakeEvents() { return file_.TakeEvents(); }
 
@@ -94,6 +101,7 @@ class ProfileStore {
   std::unique_ptr<ProfileStoreHeader> header_;
   ProfileList list_;
   std::atomic<bool> list_changed_ = false;
+  std::set<const ProfileRecord*> unconfirmed_;
 };
 
 // The free functions that the rest of the program calls by these names.
