@@ -137,14 +137,10 @@ bool ApplyWorker::ApplySequence(ApplyReport& report) {
   if (send.buttons) failed.buttons = !send_frame(BuildButtonReport(*snapshot));
   for (int i = 0; i < kPageButtons; ++i) {
     if (snapshot->button[i].function_code != kFunctionMacro || !send.macro[size_t(i)]) continue;
-    int slot = kMacroSlotBase[size_t(i)], resume = 0;
-    for (;;) {
-      MacroFrame mf = BuildMacroReport(snapshot->button[i], slot, resume);
-      if (!send_frame(mf.frame)) failed.macro[size_t(i)] = true;
+    // None for a macro the button may not send: never into another button's slots.
+    for (const Frame& frame : BuildButtonMacroReports(snapshot->button[i], i)) {
+      if (!send_frame(frame)) failed.macro[size_t(i)] = true;
       Sleep(kMacroFramePauseMs);
-      if (!mf.continues) break;
-      ++slot;
-      resume = mf.resume_position;
     }
   }
 

@@ -33,6 +33,12 @@ void CMS_1_Page::StartUp() {
     LoadProfileStore(profiles_);
   }
   LoadMacroStore(macros_);
+  {
+    // A library repaired, moved aside or lost gets back what the buttons hold.
+    auto lock = profiles_.Lock();
+    PutBackButtonMacros();
+    for (const auto& r : profiles_.list()) NoteWithheldMacros(*r);
+  }
   device_.Start();
   FillProfileList();
   // Our list raises no notification of its own while it is filled, so nothing is left for the
@@ -40,6 +46,7 @@ void CMS_1_Page::StartUp() {
   list_guard_ = 0;
   RefreshControls();
   CollectStoreEvents();
+  TellWithheldMacros();
 }
 
 void CMS_1_Page::RequestApply() { PostMessageW(main_window_, kMsgSettingsChanged, 0, 0); }
@@ -61,7 +68,7 @@ void CMS_1_Page::OnDeviceMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 void CMS_1_Page::CollectStoreEvents() {
   for (StoreEvent& e : profiles_.TakeEvents()) store_events_.push_back(std::move(e));
   for (StoreEvent& e : macros_.TakeEvents()) store_events_.push_back(std::move(e));
-  if (store_events_.empty() || store_events_posted_) return;
+  if ((store_events_.empty() && notices_.empty()) || store_events_posted_) return;
   store_events_posted_ = true;
   PostMessageW(main_window_, kMsgStoreEvents, 0, 0);
 }
@@ -70,7 +77,15 @@ void CMS_1_Page::TellStoreEvents() {
   store_events_posted_ = false;
   std::vector<StoreEvent> events = std::move(store_events_);
   store_events_.clear();
+  std::vector<std::u16string> notices = std::move(notices_);
+  notices_.clear();
   for (const StoreEvent& e : events) dialogs().WarnText(StoreEventText(e));
+  for (std::u16string& text : notices) dialogs().WarnText(std::move(text));
+}
+
+void CMS_1_Page::Tell(std::u16string text) {
+  notices_.push_back(std::move(text));
+  CollectStoreEvents();
 }
 
 void CMS_1_Page::OnDeviceTimer(UINT_PTR id) {

@@ -104,8 +104,12 @@ TEST_F(MacroStoreTest, ButtonCopiesFollowTheLibrary) {
   store.list()[0]->action_count = 2;
   SetFixed(store.list()[1]->name, u"Leap");
 
-  EXPECT_FALSE(SyncButtonMacros(profiles, store.list(), 5));
-  EXPECT_TRUE(SyncButtonMacros(profiles, store.list(), 1));
+  const std::vector<std::u16string> gone = GoneMacroNames({u"Fire", u"Jump"}, store.list());
+  EXPECT_EQ(gone, std::vector<std::u16string>{u"Jump"});
+  const MacroSync first = SyncButtonMacros(profiles, store.list(), 1, gone);
+  EXPECT_TRUE(first.current_changed && first.any_changed);
+  const MacroSync again = SyncButtonMacros(profiles, store.list(), 0, gone);
+  EXPECT_FALSE(again.current_changed || again.any_changed) << "nothing left to change";
   for (auto* b : {&profiles[0]->button[2], &profiles[1]->button[7]}) {
     EXPECT_EQ(b->function_code, kFunctionMacro);
     EXPECT_EQ(b->macro_action_count, 2);
