@@ -33,6 +33,16 @@ void CMS_1_SelectMacro::InitWindow() {
 
   // A button's stored values may come from a damaged or older file.
   const int macros = m_macros ? int(m_macros->size()) : 0;
+  if (!m_macro_name.empty()) {
+    // A stored list index goes stale when earlier macros are deleted; the name does not.
+    m_macro_index = -1;
+    for (int i = 0; i < macros; ++i) {
+      if (EqualsNoCase(FixedView((*m_macros)[size_t(i)]->name), m_macro_name)) {
+        m_macro_index = i;
+        break;
+      }
+    }
+  }
   if (m_macro_index < 0 || m_macro_index >= macros) m_macro_index = -1;
   if (m_repeat_mode < 0 || m_repeat_mode >= kRepeatModes) m_repeat_mode = 0;
   m_loop_count = std::clamp(m_loop_count, kMinLoopCount, kMaxLoopCount);

@@ -3,6 +3,7 @@
 // count. It changes nothing itself; its opener reads the result back after a confirmed run.
 
 #include <array>
+#include <string>
 
 #include "store/macro_store.h"
 #include "ui/duilib.h"
@@ -20,6 +21,9 @@ class CMS_1_SelectMacro : public WindowImplBase {
   // unknown repeat mode 0, a loop count the nearest of 1..255.
   const MacroList* m_macros = nullptr;  // the macro store's list, read only
   int m_macro_index = -1;               // -1: none chosen
+  // The button's macro by name (ignoring case): when set, its row is shown selected and
+  // m_macro_index is set from it (-1 when the library has no such name), whatever it held.
+  std::u16string m_macro_name;
   int m_repeat_mode = 0;                // 0, 1, 2
   int m_loop_count = kMinLoopCount;     // 1..255; kept, and returned, in every mode
 

@@ -214,7 +214,9 @@ bool ApplyWorker::ApplySequence(ApplyReport& report) {
   if (send.buttons) plan.push_back({BuildButtonReport(*snapshot), ApplyStep::kButtons});
   for (int i = 0; i < kPageButtons; ++i) {
     if (snapshot->button[i].function_code != kFunctionMacro || !send.macro[size_t(i)]) continue;
-    for (const Frame& f : BuildMacroReports(snapshot->button[i], kMacroSlotBase[size_t(i)])) {
+    // Nothing for a button whose macro may not go to the mouse (no slots of its own, or more
+    // frames than it has): its frames would land in another button's slots.
+    for (const Frame& f : BuildButtonMacroReports(snapshot->button[i], i)) {
       plan.push_back({f, ApplyStep::kMacro, i});
     }
   }

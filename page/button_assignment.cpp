@@ -7,7 +7,6 @@
 #include <QWidget>
 #include <cstring>
 
-#include "macro/macro_steps.h"
 #include "model/button_functions.h"
 #include "page/ms_1_page.h"
 #include "page/page_controls.h"
@@ -29,14 +28,16 @@ constexpr int kGuardedButtons = 16;
 constexpr std::pair<uint8_t, const char16_t*> kModifierWords[] = {
     {1, u"keyboard_ctrl_text"}, {2, u"keyboard_shift_text"}, {4, u"keyboard_alt_text"}, {8, u"keyboard_win_text"}};
 
-// A button whose macro would be written from slot 0 shares it with every other such button and
-// would overwrite button 1's later frames: the menu offers macros only where a button has
-// slots of its own.
-bool HasOwnMacroSlots(int button) { return kMacroSlotBase[size_t(button)] != 0; }
+// The menu offers macros only where a button has slots of its own (even an empty macro passes
+// the rule there).
+bool HasOwnMacroSlots(int button) {
+  return CheckButtonMacro(button, nullptr, 0) != ButtonMacroCheck::kNoSlotsOfItsOwn;
+}
 
 }  // namespace
 
-std::u16string ButtonCaption(const ButtonEntry& b, const std::function<std::u16string(uint8_t)>& key_text) {
+std::u16string ButtonCaption(const ButtonEntry& b, const std::function<std::u16string(uint8_t)>& key_text,
+                             int button) {
   if (b.function_code == kFunctionShortcut) {
     std::u16string caption;
     for (const auto& [bit, word] : kModifierWords) {
@@ -44,7 +45,11 @@ std::u16string ButtonCaption(const ButtonEntry& b, const std::function<std::u16s
     }
     return caption + key_text(b.shortcut_key);
   }
-  if (b.function_code == kFunctionMacro) return LanguageText(u"assign_macro_text") + FixedToString(b.macro_name);
+  if (b.function_code == kFunctionMacro) {
+    std::u16string caption = LanguageText(u"assign_macro_text") + FixedToString(b.macro_name);
+    if (button >= 0 && MacroWithheld(button, b)) caption += LanguageText(u"macro_withheld_mark_text");
+    return caption;
+  }
   const ButtonFunction* f = FindButtonFunction(b.function_code);
   return f && !f->caption_key.empty() ? LanguageText(Utf8ToUtf16(f->caption_key)) : std::u16string();
 }
@@ -52,7 +57,7 @@ std::u16string ButtonCaption(const ButtonEntry& b, const std::function<std::u16s
 void CMS_1_Page::RefreshButtonLabel(int index) {
   if (!controls_ || index < 0 || index >= kPageButtons || !controls_->key[size_t(index)]) return;
   std::u16string caption;
-  device_.working.Read([&](const ProfileRecord& r) { caption = ButtonCaption(r.button[index], key_text_); });
+  device_.working.Read([&](const ProfileRecord& r) { caption = ButtonCaption(r.button[index], key_text_, index); });
   ShowButtonCaption(controls_->key[size_t(index)], caption);
 }
 
@@ -113,33 +118,34 @@ void CMS_1_Page::ApplyMenuChoice(std::u16string_view item) {
 
   const ButtonEntry& e = copy->button[n];
   if (code == kFunctionShortcut) {
-    uint8_t modifiers = e.shortcut_modifiers, key = e.shortcut_key;
-    if (e.function_code != kFunctionShortcut) {
-      // The key bytes of another function mean nothing to a shortcut.
-      key = 0;
-      EditWorkingRecord([n](ProfileRecord& r) {
-        std::memset(&r.button[n].shortcut_key, 0, 4);
-      });
-    }
-    if (!dialogs().ChooseShortcut(modifiers, key)) return;
+    const bool had_shortcut = e.function_code == kFunctionShortcut;
+    // The key bytes of another function mean nothing to a shortcut.
+    uint8_t modifiers = e.shortcut_modifiers, key = had_shortcut ? e.shortcut_key : 0;
+    // Confirmed with neither key nor modifier counts as a cancel: the button, its caption and
+    // the mouse keep what they had.
+    if (!dialogs().ChooseShortcut(modifiers, key) || (!modifiers && !key)) return;
     EditWorkingRecord([&](ProfileRecord& r) {
+      if (!had_shortcut) std::memset(&r.button[n].shortcut_key, 0, 4);
       r.button[n].shortcut_key = key;
       r.button[n].shortcut_modifiers = modifiers;
-      if (modifiers || key) r.button[n].function_code = kFunctionShortcut;
+      r.button[n].function_code = kFunctionShortcut;
     });
-    if (!modifiers && !key) return;
   } else if (code == kFunctionMacro) {
     const bool had_macro = e.function_code == kFunctionMacro;
-    int32_t index = had_macro ? e.macro_list_index : -1;
+    // The button's macro is found by its name: the stored list index goes stale with every
+    // deletion in the editor.
+    const std::u16string current = had_macro ? FixedToString(e.macro_name) : std::u16string();
+    int32_t index = -1;
     int32_t mode = had_macro ? e.macro_repeat_mode : 0;
     int32_t count = had_macro ? e.macro_loop_count : 1;
-    if (!dialogs().SelectMacro(macros_.list(), index, mode, count)) return;
+    if (!dialogs().SelectMacro(macros_.list(), current, index, mode, count)) return;
     if (index < 0 || size_t(index) >= macros_.list().size()) return;
     const MacroRecord& m = *macros_.list()[size_t(index)];
     // A stored macro (an imported file, an older library) may need more frames than a button
     // has slots; on the mouse its last one would be overwritten by the next button's macro.
-    if (!FitsOnMouse(m.actions, m.action_count)) {
-      dialogs().Warn("macro_too_long_text");
+    if (const ButtonMacroCheck check = CheckButtonMacro(n, m.actions, m.action_count);
+        check != ButtonMacroCheck::kSends) {
+      dialogs().Warn(check == ButtonMacroCheck::kTooLong ? "macro_too_long_text" : "macro_no_slots_text");
       return;
     }
     EditWorkingRecord([&](ProfileRecord& r) {

@@ -34,6 +34,12 @@ void CMS_1_Page::StartUp() {
     LoadProfileStore(profiles_);
   }
   LoadMacroStore(macros_);
+  {
+    // A library repaired, moved aside or lost gets back what the buttons hold.
+    auto lock = profiles_.Lock();
+    PutBackButtonMacros();
+    for (const auto& r : profiles_.list()) NoteWithheldMacros(*r);
+  }
   device_.Start();
   FillProfileList();
   // Our list raises no notification of its own while it is filled, so nothing is left for the
@@ -41,6 +47,7 @@ void CMS_1_Page::StartUp() {
   list_guard_ = 0;
   RefreshControls();
   CollectStoreEvents();
+  TellWithheldMacros();
 }
 
 void CMS_1_Page::RequestApply() { PostMessageW(main_window_, kMsgSettingsChanged, 0, 0); }
@@ -81,11 +88,7 @@ void CMS_1_Page::NoteRefused(const ApplyReport& end) {
   }
   if (record == refused_told_for_) return;
   refused_told_for_ = record;
-  refused_text_ = Format(LanguageText(u"values_refused_text"), name, values);
-  if (!store_events_posted_) {
-    store_events_posted_ = true;
-    PostMessageW(main_window_, kMsgStoreEvents, 0, 0);
-  }
+  Tell(Format(LanguageText(u"values_refused_text"), name, values));
 }
 
 void CMS_1_Page::ConfirmWorkingProfile() {
@@ -115,17 +118,14 @@ void CMS_1_Page::NoteUndelivered(const ApplyReport& end) {
     return;
   }
   if (undelivered_told_) return;
-  undelivered_told_ = tell_undelivered_ = true;
-  if (!store_events_posted_) {
-    store_events_posted_ = true;
-    PostMessageW(main_window_, kMsgStoreEvents, 0, 0);
-  }
+  undelivered_told_ = true;
+  Tell(LanguageText(u"apply_undelivered_text"));
 }
 
 void CMS_1_Page::CollectStoreEvents() {
   for (StoreEvent& e : profiles_.TakeEvents()) store_events_.push_back(std::move(e));
   for (StoreEvent& e : macros_.TakeEvents()) store_events_.push_back(std::move(e));
-  if (store_events_.empty() || store_events_posted_) return;
+  if ((store_events_.empty() && notices_.empty()) || store_events_posted_) return;
   store_events_posted_ = true;
   PostMessageW(main_window_, kMsgStoreEvents, 0, 0);
 }
@@ -134,15 +134,18 @@ void CMS_1_Page::TellStoreEvents() {
   store_events_posted_ = false;
   std::vector<StoreEvent> events = std::move(store_events_);
   store_events_.clear();
+  std::vector<std::u16string> notices = std::move(notices_);
+  notices_.clear();
   for (const StoreEvent& e : events) {
     dialogs().WarnText(StoreEventText(e));
     ForgetStoreNotice(e);
   }
-  if (tell_undelivered_) {
-    tell_undelivered_ = false;
-    dialogs().Warn("apply_undelivered_text");
-  }
-  if (!refused_text_.empty()) dialogs().WarnText(std::exchange(refused_text_, {}));
+  for (std::u16string& text : notices) dialogs().WarnText(std::move(text));
+}
+
+void CMS_1_Page::Tell(std::u16string text) {
+  notices_.push_back(std::move(text));
+  CollectStoreEvents();
 }
 
 void CMS_1_Page::OnDeviceTimer(UINT_PTR id) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "model/profile_record.h"
@@ -34,8 +35,10 @@ std::u16string StoreEventText(const StoreEvent& e);
 inline constexpr int kMenuButtons = 12;
 
 // The caption of a button: its function's text, a shortcut as "Ctrl+Shift+S" (the key named by
-// `key_text`), or "Macro: " and the macro's name.
-std::u16string ButtonCaption(const ButtonEntry& b, const std::function<std::u16string(uint8_t)>& key_text);
+// `key_text`), or "Macro: " and the macro's name, marked when page button `button` (0..17) may
+// not send it.
+std::u16string ButtonCaption(const ButtonEntry& b, const std::function<std::u16string(uint8_t)>& key_text,
+                             int button = -1);
 // Shows `caption` on a button's control; an empty one as a dim hint.
 void ShowButtonCaption(CControlUI* key, const std::u16string& caption);
 
@@ -150,10 +153,21 @@ class CMS_1_Page : public CNotifyPump {
   // The profile list's text for `r`: its name, marked while it is unconfirmed. Under the lock.
   std::u16string ProfileListText(const ProfileRecord& r) const;
 
+  // Something to tell the user from a message of its own, with the store events.
+  void Tell(std::u16string text);
+
   // Button assignment (button_assignment.cpp).
   void OpenFunctionMenu(int button);
   // The macro editor, then the buttons' macro copies re-linked (macro_link.cpp).
   void EditMacros();
+  // Macros that buttons hold and the library lacks put back into it (at start-up and after the
+  // editor, except the names the user deleted or renamed there); the user is told. The store's
+  // lock is held by the caller; the library is saved here.
+  void PutBackButtonMacros(const std::vector<std::u16string>& gone = {});
+  // The buttons of `record` that hold a macro they may not send, each told once (the store's
+  // lock is held by the caller), and what was noted told.
+  void NoteWithheldMacros(const ProfileRecord& record);
+  void TellWithheldMacros();
 
   // The profile list's operations (profile_list.cpp).
   bool OnProfileButton(CControlUI* sender);
@@ -185,11 +199,13 @@ class CMS_1_Page : public CNotifyPump {
   std::unique_ptr<CMenuWnd> function_menu_;
   std::function<std::u16string(uint8_t)> key_text_;
   std::vector<StoreEvent> store_events_;
+  std::vector<std::u16string> notices_;
+  std::vector<std::u16string> withheld_lines_;
+  std::set<std::u16string> withheld_told_;
   bool store_events_posted_ = false;
   // The mouse did not take a write: the user is told once, until a write arrives whole.
-  bool undelivered_told_ = false, tell_undelivered_ = false;
-  // What to tell of refused values, and the record it was told for (compared, never read).
-  std::u16string refused_text_;
+  bool undelivered_told_ = false;
+  // The record whose refused values were told last (compared, never read).
   const ProfileRecord* refused_told_for_ = nullptr;
 
   DeviceHalf device_;

@@ -180,7 +180,7 @@ void CMS_1_Page::RefreshControls() {
   // Shortcut captions name their keys in the user's current layout.
   RefreshActiveLayout();
   for (int i = 0; i < kPageButtons; ++i) {
-    if (c.key[size_t(i)]) ShowButtonCaption(c.key[size_t(i)], ButtonCaption(r.button[i], key_text_));
+    if (c.key[size_t(i)]) ShowButtonCaption(c.key[size_t(i)], ButtonCaption(r.button[i], key_text_, i));
   }
 }
 

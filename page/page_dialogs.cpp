@@ -64,10 +64,11 @@ bool ModalPageDialogs::ChooseShortcut(uint8_t& modifiers, uint8_t& key) {
   return true;
 }
 
-bool ModalPageDialogs::SelectMacro(const MacroList& macros, int32_t& index, int32_t& mode, int32_t& count) {
+bool ModalPageDialogs::SelectMacro(const MacroList& macros, std::u16string_view current, int32_t& index,
+                                   int32_t& mode, int32_t& count) {
   CMS_1_SelectMacro dialog;
   dialog.m_macros = &macros;
-  dialog.m_macro_index = index;
+  dialog.m_macro_name = current;
   dialog.m_repeat_mode = mode;
   dialog.m_loop_count = count;
   if (dialog.Show(owner_) != 1) return false;

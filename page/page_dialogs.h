@@ -38,9 +38,11 @@ class PageDialogs {
   // The shortcut dialog showing `modifiers` (bits Ctrl, Shift, Alt, Windows key) and `key` (a
   // HID usage); true when confirmed, with the choice in place.
   virtual bool ChooseShortcut(uint8_t& modifiers, uint8_t& key) = 0;
-  // The macro selection dialog over the library, showing the entry's macro `index` (-1: none),
-  // repeat `mode` and loop `count`; true when confirmed, with the choice in place.
-  virtual bool SelectMacro(const MacroList& macros, int32_t& index, int32_t& mode, int32_t& count) = 0;
+  // The macro selection dialog over the library, showing the button's macro found by its name
+  // `current` (empty: none), repeat `mode` and loop `count`; true when confirmed, with the chosen
+  // macro's `index` (-1: none), mode and count in place.
+  virtual bool SelectMacro(const MacroList& macros, std::u16string_view current, int32_t& index, int32_t& mode,
+                           int32_t& count) = 0;
   // The macro editor over the library; returns once it is closed, its changes saved.
   virtual void EditMacros(MacroStore& macros) = 0;
 };
@@ -57,7 +59,8 @@ class ModalPageDialogs : public PageDialogs {
                                                const std::u16string& initial) override;
   FileChooser& Files() override;
   bool ChooseShortcut(uint8_t& modifiers, uint8_t& key) override;
-  bool SelectMacro(const MacroList& macros, int32_t& index, int32_t& mode, int32_t& count) override;
+  bool SelectMacro(const MacroList& macros, std::u16string_view current, int32_t& index, int32_t& mode,
+                   int32_t& count) override;
   void EditMacros(MacroStore& macros) override;
   // The Hook library's table, which the shortcut dialog's key field and the macro editor capture
   // through.

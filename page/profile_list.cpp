@@ -164,6 +164,8 @@ void CMS_1_Page::ImportProfileFile() {
     if (result == ImportResult::kImported) {
       name = FixedToString(profiles_.list()[size_t(index)]->name);
       device_.working.Select(index);
+      // Kept as the file has it; a macro a button cannot send is withheld and the user told.
+      NoteWithheldMacros(*profiles_.list()[size_t(index)]);
     }
   }
   if (result != ImportResult::kImported) {
@@ -174,6 +176,7 @@ void CMS_1_Page::ImportProfileFile() {
   AddListItem(name);
   ShowSelectedProfile(index);
   CollectStoreEvents();  // the library was saved when the profile brought macros
+  TellWithheldMacros();
 }
 
 }  // namespace brevak

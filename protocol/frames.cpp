@@ -1,6 +1,7 @@
 #include "protocol/frames.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "model/button_functions.h"
 #include "model/device_values.h"
@@ -25,7 +26,29 @@ void PutChecksum(Frame& f, size_t at) {
   f.bytes[at + 1] = uint8_t(sum);
 }
 
+// A button whose macro is withheld does nothing on the mouse ("button off").
+constexpr std::array<uint8_t, 3> kWithheldMacroBytes = {1, 0, 0};
+
 }  // namespace
+
+ButtonMacroCheck CheckButtonMacro(int button, const ButtonEntry& entry) {
+  if (button < 0 || button >= kPageButtons || kMacroSlotBase[size_t(button)] == 0)
+    return ButtonMacroCheck::kNoSlotsOfItsOwn;
+  const int count = std::min<int>(entry.macro_action_count, kMaxMacroActions);
+  if (!IsMacroWithinLimits(entry.macro_actions, count)) return ButtonMacroCheck::kTooLong;
+  // Counted by the encoder that writes them, so the rule and the wire cannot disagree.
+  if (BuildMacroReports(entry, kMacroSlotBase[size_t(button)]).size() > size_t(kMacroSlotsPerButton))
+    return ButtonMacroCheck::kTooLong;
+  return ButtonMacroCheck::kSends;
+}
+
+ButtonMacroCheck CheckButtonMacro(int button, const MacroAction* actions, int action_count) {
+  auto entry = std::make_unique<ButtonEntry>();
+  const int n = std::clamp(action_count, 0, kMaxMacroActions);
+  entry->macro_action_count = uint16_t(n);
+  std::copy(actions, actions + n, entry->macro_actions);
+  return CheckButtonMacro(button, *entry);
+}
 
 uint16_t FrameChecksum(std::span<const uint8_t> bytes, size_t first, size_t last) {
   uint32_t sum = 0;
@@ -100,6 +123,8 @@ Frame BuildButtonReport(const ProfileRecord& r) {
     } else if (slot.function_code == kFunctionMacro) {
       dev[1] = 0;
       dev[2] = kMacroSlotBase[i];
+      // Its frames are withheld: pointed at its slots it would play what they held before.
+      if (MacroWithheld(i, slot)) dev = kWithheldMacroBytes;
     }
     std::copy(dev.begin(), dev.end(), f.bytes.begin() + 3 + 3 * i);
   }
@@ -177,6 +202,11 @@ std::vector<Frame> BuildMacroReports(const ButtonEntry& button, uint8_t base_slo
     resume = m.resume_position;
   }
   return frames;
+}
+
+std::vector<Frame> BuildButtonMacroReports(const ButtonEntry& entry, int button) {
+  if (CheckButtonMacro(button, entry) != ButtonMacroCheck::kSends) return {};
+  return BuildMacroReports(entry, kMacroSlotBase[size_t(button)]);
 }
 
 }  // namespace brevak

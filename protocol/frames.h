@@ -36,6 +36,23 @@ inline constexpr int kMacroItemsOffset = 9;
 inline constexpr std::array<uint8_t, kPageButtons> kMacroSlotBase = {1, 5, 9, 13, 0, 0, 17, 21, 0,
                                                                      0, 0, 0, 0, 0, 0, 0, 0, 0};
 
+// A button keeps its macro in the slots from its base up to the next button's base.
+inline constexpr int kMacroSlotsPerButton = kMacroSlotBase[1] - kMacroSlotBase[0];
+static_assert(kMacroSlotsPerButton == 4 && kMacroSlotBase[2] - kMacroSlotBase[1] == kMacroSlotsPerButton);
+
+// Whether a button may send the macro it holds: only into slots of its own (a button with base 0
+// would share slot 0 with every such button), in at most kMacroSlotsPerButton frames (a fifth
+// lands in the next button's first slot) and within the mouse's macro units. The one rule the
+// function menu, the imports, the re-link after the macro editor and the frame builders follow.
+enum class ButtonMacroCheck { kSends, kNoSlotsOfItsOwn, kTooLong };
+ButtonMacroCheck CheckButtonMacro(int button, const MacroAction* actions, int action_count);
+ButtonMacroCheck CheckButtonMacro(int button, const ButtonEntry& entry);
+// A button bound to a macro it may not send: the record keeps it, the mouse gets neither its
+// frames nor the macro function (the button report turns it off).
+inline bool MacroWithheld(int button, const ButtonEntry& entry) {
+  return entry.function_code == kFunctionMacro && CheckButtonMacro(button, entry) != ButtonMacroCheck::kSends;
+}
+
 struct Frame {
   std::array<uint8_t, kMaxFrameLength> bytes{};
   uint8_t length = 0;  // also the value of byte 1
@@ -63,7 +80,12 @@ struct MacroFrame {
 // (0 for the first frame, which also carries repeat mode and loop count).
 MacroFrame BuildMacroReport(const ButtonEntry& button, uint8_t slot, int resume_position);
 
-// Every frame of the macro bound to `button`, starting at slot `base_slot`.
+// Every frame of the macro bound to `button`, starting at slot `base_slot`, as many as it takes:
+// the encoding alone, which addresses whatever slots it is given.
 std::vector<Frame> BuildMacroReports(const ButtonEntry& button, uint8_t base_slot);
+
+// What the mouse is sent for page button `button`'s macro: its frames from the button's own
+// base slot, or none when CheckButtonMacro refuses them.
+std::vector<Frame> BuildButtonMacroReports(const ButtonEntry& entry, int button);
 
 }  // namespace brevak

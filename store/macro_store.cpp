@@ -83,7 +83,6 @@ int MatchButtonMacro(const MacroList& list, const ButtonEntry& entry) {
 }
 
 namespace {
-constexpr int kAssignableButtons = 12;
 
 void ResetButtonToDefault(ButtonEntry& e, int slot) {
   auto* bytes = reinterpret_cast<uint8_t*>(&e);
@@ -95,6 +94,15 @@ void ResetButtonToDefault(ButtonEntry& e, int slot) {
   e.macro_list_index = -1;
 }
 
+bool HasNameNoCase(const std::vector<std::u16string>& names, std::u16string_view name) {
+  return std::any_of(names.begin(), names.end(), [&](const std::u16string& n) { return EqualsNoCase(n, name); });
+}
+
+bool SameSteps(const MacroRecord& m, const ButtonEntry& e) {
+  const int count = std::min<int>(e.macro_action_count, kMaxMacroActions);
+  return m.action_count == count && std::memcmp(m.actions, e.macro_actions, sizeof(MacroAction) * size_t(count)) == 0;
+}
+
 }  // namespace
 
 void RefreshButtonCopy(ButtonEntry& e, const MacroRecord& m) {
@@ -104,19 +112,64 @@ void RefreshButtonCopy(ButtonEntry& e, const MacroRecord& m) {
   std::memcpy(e.macro_actions, m.actions, sizeof e.macro_actions);
 }
 
-bool SyncButtonMacros(ProfileList& profiles, const MacroList& macros, int current) {
-  bool touched_current = false;
+std::vector<std::u16string> MacroNames(const MacroList& macros) {
+  std::vector<std::u16string> names;
+  names.reserve(macros.size());
+  for (const auto& m : macros) names.push_back(FixedToString(m->name));
+  return names;
+}
+
+std::vector<std::u16string> GoneMacroNames(const std::vector<std::u16string>& before, const MacroList& after) {
+  std::vector<std::u16string> gone;
+  for (const std::u16string& name : before)
+    if (!FindNameNoCase(after, name)) gone.push_back(name);
+  return gone;
+}
+
+std::vector<std::u16string> RestoreButtonMacros(ProfileList& profiles, MacroList& macros,
+                                                const std::vector<std::u16string>& gone) {
+  std::vector<std::u16string> restored;
+  const size_t first_new = macros.size();
+  for (auto& profile : profiles) {
+    for (int slot = 0; slot < kAssignableButtons; ++slot) {
+      ButtonEntry& e = profile->button[slot];
+      const std::u16string_view name = FixedView(e.macro_name);
+      if (e.function_code != kFunctionMacro || name.empty() || HasNameNoCase(gone, name)) continue;
+      const int found = MatchButtonMacro(macros, e);
+      // Held by the library before: the re-link brings this copy in step with it.
+      if (found >= 0 && size_t(found) < first_new) continue;
+      if (found >= 0 && SameSteps(*macros[size_t(found)], e)) continue;
+      auto m = std::make_unique<MacroRecord>();
+      SetFixed(m->name, MakeUniqueName(macros, name));
+      m->loop_count = e.macro_loop_count;
+      m->action_count = std::min<int>(e.macro_action_count, kMaxMacroActions);
+      std::memcpy(m->actions, e.macro_actions, sizeof m->actions);
+      // Only a suffixed (or shortened) name changes the button: it keeps its own steps.
+      if (FixedView(m->name) != name) RefreshButtonCopy(e, *m);
+      restored.push_back(FixedToString(m->name));
+      macros.push_back(std::move(m));
+    }
+  }
+  return restored;
+}
+
+MacroSync SyncButtonMacros(ProfileList& profiles, const MacroList& macros, int current,
+                           const std::vector<std::u16string>& gone) {
+  MacroSync sync;
   for (size_t p = 0; p < profiles.size(); ++p) {
     for (int slot = 0; slot < kAssignableButtons; ++slot) {
       ButtonEntry& e = profiles[p]->button[slot];
       if (e.function_code != kFunctionMacro && FixedView(e.macro_name).empty()) continue;
+      const ButtonEntry before = e;
       const int index = MatchButtonMacro(macros, e);
-      if (index < 0) ResetButtonToDefault(e, slot);
-      else RefreshButtonCopy(e, *macros[size_t(index)]);
-      if (int(p) == current) touched_current = true;
+      if (index >= 0) RefreshButtonCopy(e, *macros[size_t(index)]);
+      else if (HasNameNoCase(gone, FixedView(e.macro_name))) ResetButtonToDefault(e, slot);
+      if (std::memcmp(&before, &e, sizeof e) == 0) continue;
+      sync.any_changed = true;
+      if (int(p) == current) sync.current_changed = true;
     }
   }
-  return touched_current;
+  return sync;
 }
 
 }  // namespace brevak

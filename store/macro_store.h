@@ -69,9 +69,31 @@ int MatchButtonMacro(const MacroList& list, const ButtonEntry& entry);
 // mode, loop count and index are the caller's).
 void RefreshButtonCopy(ButtonEntry& entry, const MacroRecord& macro);
 
-// Brings the button copies of every profile in step with the library after the macro
-// editor closed: buttons whose macro is gone get their default function back, the others
-// take the library's steps. True when the profile at `current` was touched.
-bool SyncButtonMacros(ProfileList& profiles, const MacroList& macros, int current);
+// The buttons that the re-link after the macro editor looks at (buttons 1..12).
+inline constexpr int kAssignableButtons = 12;
+
+std::vector<std::u16string> MacroNames(const MacroList& macros);
+// The names of `before` that `after` no longer holds (ignoring case): what the user deleted or
+// renamed in the macro editor.
+std::vector<std::u16string> GoneMacroNames(const std::vector<std::u16string>& before, const MacroList& after);
+
+// A button's macro copy is the user's data too: each macro that a button of buttons 1..12 holds
+// (the macro function, a name) and the library lacks, unless its name is in `gone`, is put back
+// into the library from the button's copy, under its name. A second button with the same name
+// but other steps gets its own macro under a unique name, written back into that button.
+// Returns the names added, in order; the caller saves both stores when there are any.
+std::vector<std::u16string> RestoreButtonMacros(ProfileList& profiles, MacroList& macros,
+                                                const std::vector<std::u16string>& gone = {});
+
+struct MacroSync {
+  bool current_changed = false;  // the profile at `current`
+  bool any_changed = false;      // any profile
+};
+// Brings the button copies of every profile in step with the library after the macro editor
+// closed: a button whose macro name is in `gone` gets its default function back, one whose
+// macro the library holds takes its steps; any other is left as it is (RestoreButtonMacros
+// first puts such macros back).
+MacroSync SyncButtonMacros(ProfileList& profiles, const MacroList& macros, int current,
+                           const std::vector<std::u16string>& gone);
 
 }  // namespace brevak

@@ -43,8 +43,10 @@ class ScriptedDialogs : public PageDialogs {
     key = shortcut->second;
     return true;
   }
-  bool SelectMacro(const MacroList&, int32_t& index, int32_t& mode, int32_t& count) override {
+  bool SelectMacro(const MacroList&, std::u16string_view current, int32_t& index, int32_t& mode,
+                   int32_t& count) override {
     asked.push_back("macro");
+    shown_macro = current;
     if (!macro) return false;
     index = macro->index;
     mode = macro->mode;
@@ -78,6 +80,7 @@ class ScriptedDialogs : public PageDialogs {
     int32_t index, mode, count;
   };
   std::optional<MacroChoice> macro;
+  std::u16string shown_macro;  // the button's macro the selection dialog was opened with
   std::function<void(MacroStore&)> edit_macros;
 };
 

@@ -123,6 +123,29 @@ TEST_F(ButtonAssignmentTest, FunctionsShortcutsAndMacrosReachTheMouse) {
   EXPECT_EQ(mouse_.State().frame_counts, frames);
 }
 
+// Confirming the shortcut dialog with neither key nor modifier counts as a cancel: the button's
+// record, caption and mouse keep what it had, a shortcut or another function.
+TEST_F(ButtonAssignmentTest, AnEmptyShortcutConfirmKeepsWhatTheButtonHad) {
+  Start({Connection::kCable});
+  wnd_->page().SetKeyText([](uint8_t usage) { return usage == 0x16 ? std::u16string(u"S") : std::u16string(u"?"); });
+  dialogs_.shortcut = {{1, 0x16}};  // Ctrl+S
+  Choose(2, "ms_1_shortcut");
+  Click("ms_1_apply_btn");
+  ASSERT_TRUE(WaitForApply());
+  for (int n : {2, 4}) {
+    SCOPED_TRACE(n);
+    const ProfileRecord before = *wnd_->page().WorkingRecordCopy();
+    const std::string caption = Caption(n);
+    dialogs_.shortcut = {{0, 0}};
+    Choose(n, "ms_1_shortcut");
+    ASSERT_TRUE(WaitForApply());
+    EXPECT_EQ(std::memcmp(&Entry(n), &before.button[n - 1], sizeof(ButtonEntry)), 0);
+    EXPECT_EQ(Caption(n), caption);
+    ExpectMouseButtons();
+  }
+  EXPECT_EQ(Caption(2), "Ctrl+S");
+}
+
 // A stored macro that needs more frames than a button has slots is refused, nothing sent.
 TEST_F(ButtonAssignmentTest, AMacroTooLongForTheButtonsSlotsIsRefused) {
   // 188 units, within the unit limit; a move that straddles each frame's end makes it five.

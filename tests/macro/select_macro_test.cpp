@@ -79,6 +79,7 @@ struct Case {
   UINT result;
   int got_index, got_mode, got_count;
   std::string final_loop_text;
+  std::u16string name = {};  // the button's macro name, which wins over its stored index
 };
 
 TEST(SelectMacroDialog, ShowsTheButtonsValuesAndReturnsTheChoice) {
@@ -142,12 +143,17 @@ TEST(SelectMacroDialog, ShowsTheButtonsValuesAndReturnsTheChoice) {
        [](QWidget* w) { Click(w, "btn_cancel"); }, 0, 2, 0, 1, "1"},
       {"the close button", 1, 1, 5, 1, 1, false, "5",
        [](QWidget* w) { Click(w, "btn_exit"); }, 0, 1, 1, 5, "5"},
+      {"the button's macro by name, its stored index stale", 0, 0, 1, 2, 0, true, "1",
+       [](QWidget* w) { Click(w, "btn_ok"); }, 1, 2, 0, 1, "1", u"MACRO 3"},
+      {"a name the library lacks", 1, 0, 1, -1, 0, true, "1",
+       [](QWidget* w) { Click(w, "btn_ok"); }, 1, -1, 0, 1, "1", u"Gone"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     CMS_1_SelectMacro dlg;
     dlg.m_macros = &library;
     dlg.m_macro_index = c.index;
+    dlg.m_macro_name = c.name;
     dlg.m_repeat_mode = c.mode;
     dlg.m_loop_count = c.count;
     Seen opened, closing;

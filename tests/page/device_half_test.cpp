@@ -147,7 +147,8 @@ TEST_F(DeviceTest, OnlyChangedGroupsAreSentAndEveryApplySaves) {
   {
     auto lock = profiles_->Lock();
     auto second = NewProfileRecord(u"Second");
-    BindMacro(*second, 4, 3);
+    BindMacro(*second, 1, 3);
+    BindMacro(*second, 4, 3);  // button 5 has no macro slots of its own
     profiles_->list().push_back(std::move(second));
   }
   ASSERT_TRUE(working().Select(1));
@@ -157,8 +158,8 @@ TEST_F(DeviceTest, OnlyChangedGroupsAreSentAndEveryApplySaves) {
   EXPECT_EQ(FrameCount("attribute"), attribute + 2);
   EXPECT_EQ(FrameCount("lighting"), lighting + 1);
   EXPECT_EQ(FrameCount("buttons"), buttons + 1);
-  ASSERT_EQ(mouse_.State().Macros().size(), 1u);
-  EXPECT_EQ(mouse_.State().Macros()[0].slot, 0) << "button 5 has base slot 0";
+  ASSERT_EQ(mouse_.State().Macros().size(), 1u) << "button 5's macro is withheld";
+  EXPECT_EQ(mouse_.State().Macros()[0].slot, kMacroSlotBase[1]);
 }
 
 // What the mouse missed reaches it when it answers again, with no click of the user's, and the

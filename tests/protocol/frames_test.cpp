@@ -110,17 +110,17 @@ TEST(Frames, ButtonReportShortcutMacroAndUnknownCodes) {
   r->button[0].shortcut_key = 0x1D;        // Z
   r->button[1].function_code = 42;         // close window: Alt+F4 from the table
   r->button[2].function_code = 99;         // not in the table
-  r->button[4].function_code = kFunctionMacro;  // base slot 0
+  r->button[4].function_code = kFunctionMacro;  // no slots of its own: sent as "button off"
   r->button[4].shortcut_key = 0x55;             // ignored for a macro
   r->button[6].function_code = kFunctionMacro;  // base slot 17
   r->button[7].function_code = 22;              // easy aim
   r->button[20].function_code = 1;              // reserved slots are never sent
-  // Sum of bytes 3..56: (0x11+3+0x1D) + (0x11+4+0x3D) + 0x3C + 0x12 + 1 + (0x12+0x11) + (0x10+3)
-  //   + 0x3C + 7 * 1 + 9 + 0x0A = 350 = 0x015E.
+  // Sum of bytes 3..56: (0x11+3+0x1D) + (0x11+4+0x3D) + 0x3C + 1 + 1 + (0x12+0x11) + (0x10+3)
+  //   + 0x3C + 7 * 1 + 9 + 0x0A = 333 = 0x014D.
   EXPECT_FRAME(BuildButtonReport(*r),
-               Hex("08 3B 01  11 03 1D  11 04 3D  00 00 00  3C 00 00  12 00 00  01 00 00  12 00 11  10 00 03 "
+               Hex("08 3B 01  11 03 1D  11 04 3D  00 00 00  3C 00 00  01 00 00  01 00 00  12 00 11  10 00 03 "
                    "3C 00 00  01 00 00  01 00 00  01 00 00  01 00 00  01 00 00  01 00 00  01 00 00  09 00 00 "
-                   "0A 00 00  01 5E"));
+                   "0A 00 00  01 4D"));
 }
 
 TEST(Frames, ChecksumSumsInclusiveRangeModulo65536) {

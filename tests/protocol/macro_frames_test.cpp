@@ -161,5 +161,44 @@ TEST_F(MacroFrames, DamagedStepCountIsClampedToTheSlot) {
   for (size_t k = 0; k < whole.size(); ++k) EXPECT_EQ(test::Bytes(clamped[k]), test::Bytes(whole[k]));
 }
 
+// The builder the apply uses keeps each button in its own slots: none for a button without a
+// base slot, none for a macro of more frames than a button has, else from the button's base.
+TEST_F(MacroFrames, AButtonsMacroGoesOnlyIntoItsOwnSlots) {
+  enum Steps { kTwo, kFourFrames, kFiveFrames };
+  struct Case {
+    const char* what;
+    int button;  // 0-based
+    Steps steps;
+    std::vector<int> slots;
+  } cases[] = {
+      {"button 1, one frame", 0, kTwo, {1}},
+      {"button 8, four frames: up to its last slot", 7, kFourFrames, {21, 22, 23, 24}},
+      {"button 2, five frames: the fifth would be button 3's first", 1, kFiveFrames, {}},
+      {"button 5 has no slots", 4, kTwo, {}},
+      {"button 9 has no slots", 8, kTwo, {}},
+      {"no such button", kPageButtons, kTwo, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    button_ = {};
+    button_.function_code = kFunctionMacro;
+    if (c.steps == kTwo) AddPresses(2);
+    if (c.steps == kFourFrames) AddPresses(kMaxMacroActions);  // 49 two-byte items a frame
+    if (c.steps == kFiveFrames) {
+      // 188 units; a move that straddles each frame's end pushes the rest into a fifth.
+      for (int block = 0; block < 4; ++block) {
+        AddPresses(block ? 42 : 46);
+        button_.macro_actions[button_.macro_action_count++] = Step(kMacroMove, kMacroCodeMove, 200, 5, 0);
+      }
+      ASSERT_LT(ComputeMacroUnits(button_.macro_actions, button_.macro_action_count), kMacroUnitLimit);
+    }
+    std::vector<int> slots;
+    for (const Frame& f : BuildButtonMacroReports(button_, c.button)) slots.push_back(f[2]);
+    EXPECT_EQ(slots, c.slots);
+    EXPECT_EQ(CheckButtonMacro(c.button, button_) == ButtonMacroCheck::kSends, !c.slots.empty());
+    EXPECT_EQ(MacroWithheld(c.button, button_), c.slots.empty());
+  }
+}
+
 }  // namespace
 }  // namespace brevak
