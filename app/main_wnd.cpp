@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QWidget>
 #include <QWindow>
+#include <algorithm>
 
 #include "app/autostart.h"
 #include "page/page_messages.h"
@@ -117,12 +118,19 @@ void CMainWnd::StartPutAway(int tray_wait_ms) {
     return;
   }
   SendMessageW(WM_SYSCOMMAND, SC_MINIMIZE, 0);
-  tray_wait_left_ms_ = tray_wait_ms;
-  if (tray_wait_left_ms_ > 0) SetTimer(GetHWND(), kTimerTrayWait, kTrayWaitPollMs, nullptr);
+  minimise_again_ = true;
+  tray_wait_left_ms_ = std::max(tray_wait_ms, int(kTrayWaitPollMs));
+  SetTimer(GetHWND(), kTimerTrayWait, kTrayWaitPollMs, nullptr);
 }
 
 void CMainWnd::OnTrayWaitTimer() {
   tray_wait_left_ms_ -= int(kTrayWaitPollMs);
+  // Some window managers map a window that asks to start minimised as a normal one (openbox
+  // does): once it is managed it is minimised again, unless the user brought it forward.
+  if (minimise_again_) {
+    minimise_again_ = false;
+    if (IsVisible() && !IsMinimized()) SendMessageW(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  }
   if (CTrayIcon::IsTrayAvailable()) {
     KillTimer(GetHWND(), kTimerTrayWait);
     if (!tray_.IsCreated()) CreateTray();
@@ -202,6 +210,7 @@ void CMainWnd::OnConnectionChanged() {
 }
 
 void CMainWnd::BringToFront() {
+  minimise_again_ = false;
   ShowAutostartState();
   if (!connected_) {
     ShowNoDeviceWarning();

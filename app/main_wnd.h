@@ -84,6 +84,7 @@ class CMainWnd : public WindowImplBase {
   bool warning_open_ = false;
   CControlUI* tab_ = nullptr;
   int tray_wait_left_ms_ = 0;
+  bool minimise_again_ = false;  // a start put away without a tray, not yet seen minimised
 };
 
 }  // namespace brevak

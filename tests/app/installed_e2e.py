@@ -6,7 +6,8 @@ package installed).
 Checks: `brevak --version` and `--help` answer without a display; when brevak-ctl is installed,
 `brevak-ctl status` reads the simulated mouse and `brevak-ctl autostart on` writes an entry that
 starts the installed launcher (then `off` removes it); the installed program comes up offscreen
-("shown"), opens the simulated mouse, writes its profile store, and ends in order on SIGTERM.
+("shown"), opens the simulated mouse, writes its profile store, and ends in order on SIGTERM;
+so does a start with --autostart.
 Usage: installed_e2e.py BUILD_DIR [PREFIX]   (PREFIX: /usr)
 """
 
@@ -82,6 +83,14 @@ def main():
         assert code == 0, f"SIGTERM ended the installed program with {code}"
         assert os.path.exists(os.path.join(data, "ms_1", "pro.data")), "no profile store was written"
         print(f"installed program: shown after {seconds:.1f} s offscreen, opened the mouse, ended in order on SIGTERM")
+
+        # As the autostart entry starts it: put away at once (no tray offscreen), still ending in order.
+        program, seconds = launch([brevak, "--autostart"], env, stderr=log)
+        started.append(program)
+        program.terminate()
+        code = program.wait(30)
+        assert code == 0, f"SIGTERM ended the program started with --autostart with {code}"
+        print(f"installed program --autostart: put away after {seconds:.1f} s, ended in order on SIGTERM")
         return 0
     except (AssertionError, BenchError, subprocess.TimeoutExpired) as e:
         print(f"FAILED: {e}")
