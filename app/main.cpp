@@ -12,12 +12,15 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fontconfig/fontconfig.h>
 #include <thread>
 #include <unistd.h>
 
+#include "app/autostart.h"
 #include "app/main_wnd.h"
 #include "app/single_instance.h"
 #include "platform/format.h"
@@ -31,6 +34,37 @@ constexpr int kExitLockFailed = 2;
 // The longest a start waits for an ending instance: its write to the mouse on the slowest
 // connection, with room.
 constexpr int kWaitForEndingMs = 60'000;
+// An option the program does not know (sysexits' EX_USAGE).
+constexpr int kExitUsage = 64;
+
+constexpr char kUsage[] =
+    "Usage: brevak [--autostart]\n"
+    "The configuration utility of the BREVAK APEX gaming mouse.\n"
+    "  --autostart  start put away: in the tray, or minimised where there is no tray\n"
+    "  --help       show this and exit\n"
+    "  --version    show the version and exit\n";
+
+// The command line, read before anything needs a display. Returns an exit code when the
+// program should end at once.
+std::optional<int> ReadCommandLine(int argc, char** argv, bool& autostart) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("BREVAK %s\n", BREVAK_VERSION);
+      return 0;
+    }
+    if (arg != kAutostartFlag) {
+      std::fprintf(stderr, "BREVAK: unknown option %s\n%s", argv[i], kUsage);
+      return kExitUsage;
+    }
+    autostart = true;
+  }
+  return std::nullopt;
+}
 
 // For the run script and the benchmark: say when the window is up, and save a picture of it.
 void ReportWhenShown(CMainWnd& wnd) {
@@ -40,8 +74,8 @@ void ReportWhenShown(CMainWnd& wnd) {
       std::fflush(stdout);
     };
     QTimer::singleShot(0, [&wnd] {
-      // A window put away at once (no mouse) is never exposed.
-      if (!wnd.IsVisible()) wnd.ReportFirstShown();
+      // A window put away at once (no mouse, a start with the desktop) is never exposed.
+      if (!wnd.IsVisible() || wnd.IsMinimized()) wnd.ReportFirstShown();
     });
   }
   if (const char* file = std::getenv("BREVAK_SCREENSHOT")) {
@@ -118,6 +152,8 @@ int ReportLockFailure(const QString& reason) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool autostart = false;
+  if (auto code = ReadCommandLine(argc, argv, autostart)) return *code;
   // Reading the font configuration is the largest single step before the first text can be
   // laid out; it runs beside the application's own start and is done before any window exists.
   std::thread fonts([] { FcInit(); });
@@ -160,8 +196,11 @@ int main(int argc, char** argv) {
     ProfileStore profiles;
     MacroStore macros;
     CMainWnd wnd(profiles, macros);
-    wnd.Create(nullptr, "", 0x96CA0000u, 0, 0, 0, 800, 572);
+    // A start with the desktop is never shown: it goes straight to the tray or the taskbar.
+    const DWORD style = autostart ? 0x96CA0000u & ~WS_VISIBLE : 0x96CA0000u;
+    wnd.Create(nullptr, "", style, 0, 0, 0, 800, 572);
     wnd.CenterWindow();
+    if (autostart) wnd.StartPutAway(kAutostartTrayWaitMs);
     instance->ListenForOthers(wnd.GetHWND(), kMsgBringToFront);
     ReportWhenShown(wnd);
     EndOnSignals(wnd);

@@ -2,11 +2,16 @@
 
 #include <QCursor>
 #include <QEvent>
+#include <QMenu>
 #include <QWidget>
 #include <QWindow>
+#include <algorithm>
 
+#include "app/autostart.h"
 #include "page/page_messages.h"
+#include "platform/format.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "protocol/ble_transport.h"
 
 namespace brevak {
@@ -60,8 +65,9 @@ void CMainWnd::InitWindow() {
   page_.BindControls();
   GetWidget()->setWindowIcon(QIcon(CPaintManagerUI::ResourceFile(kIconFile).q()));
   CResourceManager::GetInstance()->LoadLanguage("lan.xml");
-  tray_.CreateTrayIcon(GetHWND(), kIconFile, LanguageText(u"mouse_name_text"), UIMSG_TRAYICON);
+  CreateTray();
   tab_ = m_pm.FindControl("device_tab_switch");
+  ShowAutostartState();
   GetWidget()->setWindowTitle(CDuiString(LanguageText(u"mouse_name_text")).q());
   hook_ = LoadHookLibrary(ProgramFolder() + u"/");
   page_.StartUp();
@@ -84,6 +90,55 @@ void CMainWnd::Notify(TNotifyUI& msg) {
     return;
   }
   if (msg.sType.str() == u"click") OnClick(msg);
+  if (msg.sType.str() == u"checkclick" && msg.pSender->GetName().str() == u"autostart_check") {
+    SetStartWithDesktop(msg.wParam != 0);
+  }
+}
+
+void CMainWnd::CreateTray() {
+  tray_.CreateTrayIcon(GetHWND(), kIconFile, LanguageText(u"mouse_name_text"), UIMSG_TRAYICON);
+}
+
+void CMainWnd::ShowAutostartState() {
+  if (auto* check = dynamic_cast<CCheckBoxUI*>(m_pm.FindControl("autostart_check"))) check->SetCheck(AutostartEnabled());
+}
+
+void CMainWnd::SetStartWithDesktop(bool on) {
+  std::string error;
+  if (!SetAutostart(on, &error)) {
+    CMsgWnd::ShowText(OnScreen() ? GetHWND() : nullptr, "warning_title_text",
+                      Format(LanguageText(u"autostart_failed_text"), Utf8ToUtf16(error)));
+  }
+  ShowAutostartState();
+}
+
+void CMainWnd::StartPutAway(int tray_wait_ms) {
+  if (HasTray()) {
+    ShowWindow(false, false);
+    return;
+  }
+  SendMessageW(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  minimise_again_ = true;
+  tray_wait_left_ms_ = std::max(tray_wait_ms, int(kTrayWaitPollMs));
+  SetTimer(GetHWND(), kTimerTrayWait, kTrayWaitPollMs, nullptr);
+}
+
+void CMainWnd::OnTrayWaitTimer() {
+  tray_wait_left_ms_ -= int(kTrayWaitPollMs);
+  // Some window managers map a window that asks to start minimised as a normal one (openbox
+  // does): once it is managed it is minimised again, unless the user brought it forward.
+  if (minimise_again_) {
+    minimise_again_ = false;
+    if (IsVisible() && !IsMinimized()) SendMessageW(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  }
+  if (CTrayIcon::IsTrayAvailable()) {
+    KillTimer(GetHWND(), kTimerTrayWait);
+    if (!tray_.IsCreated()) CreateTray();
+    // Opened by the user meanwhile: left where it is.
+    if (HasTray() && IsMinimized()) ShowWindow(false, false);
+  } else if (tray_wait_left_ms_ <= 0) {
+    KillTimer(GetHWND(), kTimerTrayWait);
+  }
 }
 
 void CMainWnd::OnClick(TNotifyUI& msg) {
@@ -123,6 +178,8 @@ LRESULT CMainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, BO
       if (wParam == kTimerDpiIndicator) {
         KillTimer(GetHWND(), kTimerDpiIndicator);
         CloseDpiIndicator();
+      } else if (wParam == kTimerTrayWait) {
+        OnTrayWaitTimer();
       } else if (wParam >= kTimerWatchdog1k && wParam <= kTimerArrival8k) {
         page_.OnDeviceTimer(wParam);
       }
@@ -153,6 +210,8 @@ void CMainWnd::OnConnectionChanged() {
 }
 
 void CMainWnd::BringToFront() {
+  minimise_again_ = false;
+  ShowAutostartState();
   if (!connected_) {
     ShowNoDeviceWarning();
     return;
@@ -175,6 +234,12 @@ void CMainWnd::OnTrayIcon(LPARAM mouse_message) {
     tray_menu_ = std::make_unique<CMenuWnd>();
     QPoint cursor = QCursor::pos();
     tray_menu_->Init(nullptr, "traymenu.xml", POINT{cursor.x(), cursor.y() - 50}, &m_pm, nullptr, 6);
+    if (QMenu* menu = tray_menu_->GetMenuUI()) {
+      if (auto* item = menu->findChild<QAction*>(QStringLiteral("autostart"))) {
+        item->setCheckable(true);
+        item->setChecked(AutostartEnabled());
+      }
+    }
     tray_menu_->ResizeMenu();
   }
 }
@@ -185,6 +250,8 @@ void CMainWnd::OnMenuChoice(MenuCmd* cmd) {
   CPaintManagerUI::DeletePtr(cmd);
   if (name.CompareNoCase(u"configuration") == 0) {
     BringToFront();
+  } else if (name.CompareNoCase(u"autostart") == 0) {
+    SetStartWithDesktop(!AutostartEnabled());
   } else if (name.CompareNoCase(u"exit") == 0) {
     ::DestroyWindow(GetHWND());
   } else if (name.str().compare(0, 4, u"ms_1") == 0) {
@@ -225,6 +292,7 @@ LRESULT CMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled) {
   tray_menu_.reset();
   tray_.DeleteTrayIcon();
   KillTimer(GetHWND(), kTimerDpiIndicator);
+  KillTimer(GetHWND(), kTimerTrayWait);
   if (hook_.functions.removemousehook) hook_.functions.removemousehook();
   if (hook_.functions.removehook) hook_.functions.removehook();
   if (hook_.module) FreeLibrary(hook_.module);

@@ -15,6 +15,9 @@ namespace brevak {
 inline constexpr UINT kMsgBringToFront = 1281;
 inline constexpr UINT_PTR kTimerDpiIndicator = 52;
 inline constexpr UINT kDpiIndicatorMs = 2000;
+// A start from the desktop's autostart looks this often for a tray that comes up late.
+inline constexpr UINT_PTR kTimerTrayWait = 53;
+inline constexpr UINT kTrayWaitPollMs = 500;
 
 class CMainWnd : public WindowImplBase {
  public:
@@ -36,6 +39,11 @@ class CMainWnd : public WindowImplBase {
   // The no-device warning; one at a time. Public for the tray and a second start.
   void ShowNoDeviceWarning();
   void BringToFront();
+  // A start with the desktop: put away at once (to the tray, else minimised); without a tray
+  // yet, one that appears within `tray_wait_ms` takes the window when it is still minimised.
+  void StartPutAway(int tray_wait_ms);
+  // "Start with the desktop", from the check item or the tray menu; a failure is said.
+  void SetStartWithDesktop(bool on);
 
  protected:
   const char16_t* GetWindowClassName() const override { return u"BREVAK APEX"; }
@@ -61,6 +69,10 @@ class CMainWnd : public WindowImplBase {
   // Whether the window is on screen (neither hidden nor minimised): dialogs are owned by it then,
   // and stand alone otherwise, where the user can see them.
   bool OnScreen() const;
+  void CreateTray();
+  void OnTrayWaitTimer();
+  // The check item shows whether the entry is there (brevak-ctl may have changed it).
+  void ShowAutostartState();
 
   ProfileStore& profiles_;
   CMS_1_Page page_;
@@ -71,6 +83,8 @@ class CMainWnd : public WindowImplBase {
   bool connected_ = false;
   bool warning_open_ = false;
   CControlUI* tab_ = nullptr;
+  int tray_wait_left_ms_ = 0;
+  bool minimise_again_ = false;  // a start put away without a tray, not yet seen minimised
 };
 
 }  // namespace brevak

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building and testing BREVAK needs.
+# Installs the Debian 12 packages that building, testing and packaging BREVAK need (udev for
+# its pkg-config file, which names the folder the package puts the access rule in).
 set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
@@ -11,6 +12,7 @@ packages=(
   xvfb xauth libx11-dev libxi-dev libxtst-dev libx11-xcb-dev
   libxkbcommon-dev libxkbcommon-x11-dev xkb-data
   openbox xdotool wmctrl x11-utils x11-apps
+  dpkg-dev file lintian appstream udev
 )
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)

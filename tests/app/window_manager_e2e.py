@@ -5,6 +5,7 @@ the simulated mouse program, driven as a user would with xdotool and wmctrl:
 - Alt+F4 ends the program with 0, and so does its own close button;
 - a profile added and the program killed (SIGKILL) during the write that follows: the store on
   disk already has it;
+- started with --autostart, the window is minimised;
 - closed in the middle of a full write, the window goes at once, the write is finished (the mouse
   takes every frame of it), and a start meanwhile waits for that end and then shows its window;
 - with the main window minimised, and with a full-screen window above it, a press of the mouse's
@@ -92,7 +93,7 @@ class Desktop:
                 return line.split(":", 1)[1].strip()
         return "gone"
 
-    def start_program(self, name, folders_of=None):
+    def start_program(self, name, folders_of=None, args=()):
         """Starts BREVAK with data and runtime folders of its own, or those of the start named
         `folders_of` (the same user starting it again)."""
         base = folders_of or name
@@ -106,9 +107,13 @@ class Desktop:
                    DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + os.path.join(self.tmp, "no-system-bus"))
         log = open(os.path.join(self.tmp, name + ".log"), "w")
         self.last_env = env
-        proc, _ = launch([os.path.join(self.bin_dir, "BREVAK")], env, stderr=log)
+        proc, _ = launch([os.path.join(self.bin_dir, "BREVAK"), *args], env, stderr=log)
         self.started.append(proc)
         return proc, self.window(MAIN_TITLE)
+
+    def wm_state(self, window):
+        out = subprocess.run(["xprop", "-id", window, "WM_STATE"], env=self.env_x, capture_output=True, text=True).stdout
+        return next((line.split(":", 1)[1].strip() for line in out.splitlines() if "window state" in line), "none")
 
     def sim_ctl(self, *args):
         return subprocess.run([os.path.join(self.bin_dir, "brevak-mousesim"), "ctl", "--socket", self.sock, *args],
@@ -196,6 +201,18 @@ def main():
             assert "Keeper".encode("utf-16-le") in f.read(), "the new profile was not on disk when the write began"
         print("killed during the new profile's write: pro.data has it")
 
+        # As the desktop's autostart entry starts it, without a tray: minimised (openbox maps a
+        # window that asks to start minimised as a normal one; the program minimises it again).
+        proc, main_window = desktop.start_program("autostart", args=("--autostart",))
+        deadline, state = time.monotonic() + 5, "none"
+        while state != "Iconic" and time.monotonic() < deadline:
+            time.sleep(0.1)
+            state = desktop.wm_state(main_window)
+        assert state == "Iconic", f"--autostart without a tray: the window is {state}, not minimised"
+        proc.terminate()
+        assert wait_exit(proc) == 0, "--autostart: SIGTERM did not end the program in order"
+        print("--autostart without a tray: minimised")
+
         # A fresh data folder: the first Apply writes the whole profile, five frames of about
         # a second each on the cable.
         proc, main_window = desktop.start_program("midwrite")
@@ -255,7 +272,7 @@ def main():
         return 0
     except (AssertionError, BenchError, subprocess.TimeoutExpired, subprocess.CalledProcessError) as e:
         print(f"FAILED: {e}")
-        for name in ("altf4", "close", "keeper", "midwrite", "midwrite2", "indicator"):
+        for name in ("altf4", "close", "keeper", "autostart", "midwrite", "midwrite2", "indicator"):
             log = os.path.join(tmp, name + ".log")
             if os.path.exists(log):
                 with open(log) as f:
