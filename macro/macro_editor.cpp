@@ -47,24 +47,6 @@ int ComboItemOf(uint8_t code) {
   return it == kEditorButtonCodes.end() ? -1 : int(it - kEditorButtonCodes.begin());
 }
 
-// Keys typed during a recording belong to the recording, which the Hook library reads from the
-// X server: none may reach a control of ours (Space would toggle the record box, Tab move the
-// focus to a field that later letters fill) or a shortcut of the window (Escape closes it).
-class KeyKeeper : public QObject {
- protected:
-  bool eventFilter(QObject*, QEvent* e) override {
-    switch (e->type()) {
-      case QEvent::ShortcutOverride:
-      case QEvent::KeyPress:
-      case QEvent::KeyRelease:
-      case QEvent::InputMethod:
-        e->accept();
-        return true;
-      default:
-        return false;
-    }
-  }
-};
 
 // The pointer entering and leaving a widget, for widgets whose control reports neither.
 class PointerWatch : public QObject {
@@ -509,7 +491,10 @@ void CMS_1_Macro::StartRecording() {
   }
   ReleaseKeyField();
   recorder_.Start(GetHWND(), steps_, delay_mode_, DefaultDelay());
-  key_keeper_ = std::make_unique<KeyKeeper>();
+  // Keys typed during a recording belong to the recording, which the Hook library reads from the
+  // X server: none may reach a control of ours (Space would toggle the record box, Tab move the
+  // focus to a field that later letters fill) or a shortcut of the window (Escape closes it).
+  key_keeper_ = std::make_unique<KeySwallower>();
   if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(key_keeper_.get());
   if (c_->record) c_->record->SetResourceText("stop_recording_text");
   RebuildStepList(steps_.RowAfterRebuild());

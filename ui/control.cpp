@@ -99,25 +99,6 @@ class EventNotifier : public QObject {
   const char* off_type_;
 };
 
-// Swallows every key of a key-capture field, before Qt moves the focus on Tab or the field
-// reports Enter; shortcuts of the window do not see them either.
-class KeySwallower : public QObject {
- public:
-  using QObject::QObject;
-
- protected:
-  bool eventFilter(QObject*, QEvent* e) override {
-    switch (e->type()) {
-      case QEvent::ShortcutOverride:
-      case QEvent::KeyPress:
-      case QEvent::KeyRelease:
-        e->accept();
-        return true;
-      default:
-        return false;
-    }
-  }
-};
 
 // Sliders and combo boxes inside a scrolling column would change under a passing wheel; they
 // take the wheel only once the user has focused them, and hand it on to the column otherwise.
@@ -135,6 +116,19 @@ class WheelGuard : public QObject {
 };
 
 }  // namespace
+
+bool KeySwallower::eventFilter(QObject*, QEvent* e) {
+  switch (e->type()) {
+    case QEvent::ShortcutOverride:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::InputMethod:
+      e->accept();
+      return true;
+    default:
+      return false;
+  }
+}
 
 void GuardWheel(QWidget* w) {
   w->setFocusPolicy(Qt::StrongFocus);

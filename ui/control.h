@@ -4,6 +4,8 @@
 // that the window's paint manager hands to its notifiers. Setting a value from code never
 // raises a notification, except where a call says so (bTriggerEvent).
 
+#include <QEvent>
+#include <QObject>
 #include <QPointer>
 #include <memory>
 #include <string_view>
@@ -41,6 +43,17 @@ class CColorPaletteWidget;
 
 // Keeps the wheel from changing `w` until the user has focused it (see control.cpp).
 void GuardWheel(QWidget* w);
+
+// An event filter that swallows every key event (and input-method text) of what it is
+// installed on, before Qt moves the focus on Tab or a shortcut of the window sees it: for key
+// capture fields, and for a whole application while keys belong to a recording.
+class KeySwallower : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override;
+};
 
 class CControlUI {
  public:
