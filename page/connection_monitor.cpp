@@ -352,6 +352,7 @@ void ConnectionMonitor::ClearAnswering(Transport receiver) {
 }
 
 void ConnectionMonitor::ShowBatteryLevel(int percent) {
+  power_.percent = percent;
   if (!view_) return;
   view_->SetProgress(kPowerProgress, percent);
   view_->SetText(kPowerLabel, Utf8ToUtf16(std::to_string(percent) + "%"));
@@ -362,6 +363,9 @@ void ConnectionMonitor::OnPowerStatus(const ConnectionRow* row, uint8_t v, uint8
   const Transport receiver = ble ? Transport::kNone : row->power_receiver;
   if (!ble) SetTimer(window_, RowOf(receiver)->watchdog_timer, kWatchdogMs, nullptr);
   const bool cable = flags_.wired_state == kPresent;
+  power_.charge = v == kPowerChargeComplete ? PowerState::Charge::kFull
+                 : v == kPowerCharging       ? PowerState::Charge::kCharging
+                                             : PowerState::Charge::kDischarging;
   if (v == kPowerChargeComplete) {
     KillTimer(window_, kTimerChargeAnimation);
     ShowBatteryLevel(100);

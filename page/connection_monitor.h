@@ -29,6 +29,12 @@
 
 namespace brevak {
 
+// What the mouse last said of its power; unknown until it reports.
+struct PowerState {
+  int percent = -1;  // -1: unknown
+  enum class Charge { kUnknown, kDischarging, kCharging, kFull } charge = Charge::kUnknown;
+};
+
 class ConnectionMonitor {
  public:
   ConnectionMonitor(WorkingProfile& working, ApplyWorker& worker);
@@ -75,6 +81,7 @@ class ConnectionMonitor {
   const BoundBuilds& builds() const { return builds_; }
   std::atomic<int32_t>& ack() { return ack_; }
   BleTransport* ble() { return ble_.get(); }
+  const PowerState& power() const { return power_; }
 
  private:
   void Open(const ConnectionRow& row);
@@ -109,6 +116,7 @@ class ConnectionMonitor {
   BoundBuilds builds_{};
   std::array<bool, kConnections.size()> arrival_pending_{};  // settling wait running
   int charge_animation_ = 0;
+  PowerState power_;
 };
 
 }  // namespace brevak

@@ -57,13 +57,15 @@ bool DeviceHalf::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         view_->SetProgress(kApplyBar, end.pending.Any() || end.full_write_pending ? 0 : 100);
       }
       return true;
-    case kMsgApplyProgress:
+    case kMsgApplyProgress: {
+      const ApplyProgress p = UnpackProgress(wParam, lParam);
+      if (on_progress) on_progress(p);
       if (view_) {
-        const ApplyProgress p = UnpackProgress(wParam, lParam);
         view_->SetText(kApplyText, ApplyProgressText(p));
         view_->SetProgress(kApplyBar, ApplyPercent(p));
       }
       return true;
+    }
     default: return monitor.OnMessage(msg, wParam, lParam);
   }
 }
