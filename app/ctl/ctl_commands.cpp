@@ -404,7 +404,7 @@ void Runner::Execute() {
       // Store-only: saved now, written by the next apply that reaches the mouse.
       auto lock = profiles.Lock();
       profiles.Save();
-      done({kExitDone, c.json ? "{\"written\":false}\n" : "", ""});
+      done({kExitDone, c.json ? "{\"written\":false" + job.written_json + "}\n" : "", ""});
       return;
     }
     job.ticket = device.worker.Request();

@@ -15,6 +15,7 @@
 #include "app/ctl/ctl_headless.h"
 #include "app/ctl/ctl_wire.h"
 #include "app/single_instance.h"
+#include "ui/duilib.h"
 
 using namespace brevak;
 using namespace brevak::ctl;
@@ -48,6 +49,15 @@ int Print(const Output& out, ProgressLine& line) {
   std::fputs(out.out.c_str(), stdout);
   std::fputs(out.err.c_str(), stderr);
   return out.code;
+}
+
+// The program's texts ("lan.xml" in "res/" beside it): a new store's profile names and the
+// progress lines are the window's. Read as files only; no widget is made.
+void LoadTexts() {
+  CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + u"res/");
+  if (!CResourceManager::GetInstance()->LoadLanguage("lan.xml")) {
+    std::fputs("brevak-ctl: res/lan.xml not found beside the program; texts show their keys\n", stderr);
+  }
 }
 
 enum class Sent { kAnswered, kNotListening };
@@ -94,7 +104,8 @@ Sent SendToProgram(const QString& socket_path, const Command& c, ProgressLine& l
     }
   }
   out.code = kExitBusy;
-  out.err += "brevak-ctl: BREVAK did not answer in time\n";
+  out.err += socket.state() == QLocalSocket::ConnectedState ? "brevak-ctl: BREVAK did not answer in time\n"
+                                                            : "brevak-ctl: BREVAK ended before it answered\n";
   code = Print(out, line);
   return Sent::kAnswered;
 }
@@ -142,6 +153,7 @@ int main(int argc, char** argv) {
       return kExitBusy;
     }
   }
+  LoadTexts();
   // No listening socket: a BREVAK started now waits for the lock instead of asking this one.
   const Output out = RunHeadless(command, [&line](const std::string& text) { line.Show(text); });
   return Print(out, line);
