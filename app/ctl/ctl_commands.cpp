@@ -192,6 +192,16 @@ ConnectionState Connection(const TransportFlags& flags) {
   return {};
 }
 
+// Saves "pro.data"; a save that failed is the command's failure, never reported as done.
+bool SaveProfiles(ProfileStore& profiles, Output& out) {
+  auto lock = profiles.Lock();
+  if (profiles.Save()) return true;
+  out.code = kExitRefused;
+  out.out.clear();
+  out.err += "brevak-ctl: pro.data could not be saved; the change is not kept\n";
+  return false;
+}
+
 }  // namespace
 
 std::string HelpText() {
@@ -344,12 +354,13 @@ void Runner::Tick() {
     return;
   }
   const ApplyReport report = device.worker.LastReport();
-  {
-    // The apply saved the store; saved again for an apply that did not run.
-    auto lock = host_.profiles().Lock();
-    host_.profiles().Save();
-  }
   Output out;
+  // The apply saved the store; saved again for an apply that did not run, and to know.
+  if (!SaveProfiles(host_.profiles(), out)) {
+    Finish(out);
+    StartNext();
+    return;
+  }
   const bool complete = report.ran && !report.pending.Any() && !report.full_write_pending;
   if (current_->command.progress) out.err = Utf16ToUtf8(ApplyEndText(report)) + "\n";
   if (!complete) {
@@ -402,9 +413,9 @@ void Runner::Execute() {
     host.Changed(list_changed);
     if (!ApplyAllowed(device.monitor.flags())) {
       // Store-only: saved now, written by the next apply that reaches the mouse.
-      auto lock = profiles.Lock();
-      profiles.Save();
-      done({kExitDone, c.json ? "{\"written\":false" + job.written_json + "}\n" : "", ""});
+      Output out{kExitDone, c.json ? "{\"written\":false" + job.written_json + "}\n" : "", ""};
+      SaveProfiles(profiles, out);
+      done(out);
       return;
     }
     job.ticket = device.worker.Request();
@@ -600,6 +611,8 @@ void Runner::Execute() {
       const ImportResult result = ImportMacro(macros, c.operands[0]);
       if (result == ImportResult::kUnreadable) return done(Refuse("cannot read " + c.operands[0]));
       if (result != ImportResult::kImported) return done(Refuse(c.operands[0] + " is not a macro file"));
+      // Saved by the import; once more to know that it was.
+      if (!macros.Save()) return done(Refuse("the macro library could not be saved; the macro is not kept"));
       done({});
       return;
     }

@@ -1,5 +1,6 @@
 #include "app/ctl/ctl_headless.h"
 
+#include "page/ms_1_page.h"
 #include "page/page_messages.h"
 #include "platform/loop.h"
 
@@ -43,6 +44,11 @@ Output RunHeadless(const Command& c, const Runner::Progress& progress) {
     while (!done && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
   }
   host.ShutDown();
+  // What the stores had to do (a repair, a file moved aside, a failed save) is told, as the
+  // window tells it in its message box.
+  std::vector<StoreEvent> events = host.profiles().TakeEvents();
+  for (StoreEvent& e : host.macros().TakeEvents()) events.push_back(std::move(e));
+  for (const StoreEvent& e : events) result.err += "brevak-ctl: " + Utf16ToUtf8(StoreEventText(e)) + "\n";
   return result;
 }
 

@@ -6,6 +6,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <csignal>
+#include <sys/resource.h>
 #include <fstream>
 #include <variant>
 
@@ -292,6 +294,29 @@ TEST_P(CtlTest, ARefusedCommandChangesNothing) {
   EXPECT_TRUE(FileBytes(ProfileStorePath()) == before) << "pro.data changed";
   EXPECT_EQ(mouse_.State().frame_counts, frames_before);
   EXPECT_FALSE(std::filesystem::exists(root_ / "out.pro"));
+}
+
+// "pro.data" cannot be written (it no longer fits under the process's file-size limit): a command
+// that changed the profile says so and does not end as done.
+TEST_P(CtlTest, AStoreThatCannotBeSavedIsNotReportedDone) {
+  StartPath();
+  const std::string before = FileBytes(ProfileStorePath());
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 64 * 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::vector<Output> outs;
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"dpi", "1", "800"}, {"import", pro_file_.string()}}) {
+    outs.push_back(Run(args));
+  }
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+  for (const Output& out : outs) {
+    EXPECT_EQ(out.code, ctl::kExitRefused);
+    EXPECT_NE(out.err.find("could not be saved"), std::string::npos) << out.err;
+  }
+  EXPECT_TRUE(FileBytes(ProfileStorePath()) == before) << "the old store stays whole";
 }
 
 // The read-only commands, the exports and a macro's import: nothing is written to the mouse.
