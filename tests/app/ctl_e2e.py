@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """brevak-ctl as a user runs it, against the simulated mouse program: first without BREVAK (the
-client writes to the mouse itself), then with BREVAK running offscreen (the command goes over
-its socket), where garbage and an oversized request on that socket are refused and the next
+client writes to the mouse itself; a BREVAK started meanwhile waits for it), then with BREVAK
+running offscreen (the command goes over its socket), where garbage and an oversized request on that socket are refused and the next
 command is still answered, and a connection that sends nothing is still a second start.
 Usage: ctl_e2e.py BUILD_DIR
 """
@@ -12,6 +12,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
 from program_bench import BenchError, launch, start_sim, stop  # noqa: E402
@@ -58,11 +59,17 @@ def main():
         assert open(os.path.join(data, "ms_1", "pro.data"), "rb").read() == before
         print("without BREVAK: dpi written, status read, export made, a refusal changed nothing")
 
-        # With the program.
+        # With the program, started while a client writes without it: it waits for the lock.
+        writer = subprocess.Popen([os.path.join(bin_dir, "brevak-ctl"), "switch", "1"], env=env, cwd=tmp,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        started.append(writer)
+        time.sleep(0.3)
         program = os.path.join(bin_dir, "BREVAK")
         log = open(os.path.join(tmp, "brevak.log"), "w")
         first, _ = launch([program], dict(env, BREVAK_REPORT_SHOWN="1"), stderr=log)
         started.append(first)
+        assert writer.wait(60) == 0, f"the client's switch: {writer.stderr.read().decode()}"
+        assert first.poll() is None, "BREVAK gave up while the client held the lock"
         ctl("import", "first.pro")
         ctl("dpi", "3", "2400")
         ctl("dpi-stage", "3")
