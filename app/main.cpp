@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "app/autostart.h"
+#include "app/ctl/ctl_server.h"
 #include "app/main_wnd.h"
 #include "app/single_instance.h"
 #include "platform/format.h"
@@ -201,7 +202,10 @@ int main(int argc, char** argv) {
     wnd.Create(nullptr, "", style, 0, 0, 0, 800, 572);
     wnd.CenterWindow();
     if (autostart) wnd.StartPutAway(kAutostartTrayWaitMs);
-    instance->ListenForOthers(wnd.GetHWND(), kMsgBringToFront);
+    // brevak-ctl's requests run through the page; a bare connection brings the window forward.
+    ctl::PageHost ctl_host(profiles, macros, wnd.page());
+    ctl::Server ctl_server(ctl_host, [&wnd] { ::SendMessageW(wnd.GetHWND(), kMsgBringToFront, 0, 0); });
+    instance->ListenForOthers(wnd.GetHWND(), kMsgBringToFront, [&ctl_server](QLocalSocket* peer) { ctl_server.Adopt(peer); });
     ReportWhenShown(wnd);
     EndOnSignals(wnd);
     rc = CPaintManagerUI::MessageLoop();

@@ -76,14 +76,18 @@ SingleInstance::~SingleInstance() {
   if (state_ == State::kFirst) lock_->unlock();
 }
 
-void SingleInstance::ListenForOthers(HWND window, UINT message) {
+void SingleInstance::ListenForOthers(HWND window, UINT message, std::function<void(QLocalSocket*)> adopt) {
   if (state_ != State::kFirst) return;
   QLocalServer::removeServer(socket_path_);  // left over from a crashed instance
   server_ = std::make_unique<QLocalServer>();
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   if (!server_->listen(socket_path_)) return;
-  QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this, window, message] {
+  QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this, window, message, adopt] {
     while (QLocalSocket* peer = server_->nextPendingConnection()) {
+      if (adopt) {
+        adopt(peer);
+        continue;
+      }
       // SendMessageW as the second start would: handled before this returns.
       ::SendMessageW(window, message, 0, 0);
       peer->write("ok", 2);
@@ -92,6 +96,11 @@ void SingleInstance::ListenForOthers(HWND window, UINT message) {
       peer->deleteLater();
     }
   });
+}
+
+bool SingleInstance::TryTake(int timeout_ms) {
+  if (state_ == State::kAnother && lock_->tryLock(timeout_ms)) state_ = State::kFirst;
+  return state_ == State::kFirst;
 }
 
 bool SingleInstance::AskFirstToComeForward(UINT) {

@@ -5,8 +5,10 @@
 #include <sys/types.h>
 
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,8 +37,14 @@ class SingleInstance {
   // share one lock.
   static QString LockFolder(const QString& runtime_dir, uid_t uid, const QString& temp);
 
-  // The first instance: each connection of a later start becomes `message` to `window`.
-  void ListenForOthers(HWND window, UINT message);
+  // The first instance: each connection of a later start becomes `message` to `window`, or,
+  // with `adopt`, is handed to it (which answers requests and brings the window forward for a
+  // connection that sends none).
+  void ListenForOthers(HWND window, UINT message, std::function<void(QLocalSocket*)> adopt = nullptr);
+  // A client of the first instance: where it listens.
+  const QString& socket_path() const { return socket_path_; }
+  // Tries the lock again for up to `timeout_ms`; true once this process holds it.
+  bool TryTake(int timeout_ms);
   // A later start: reaches the first and asks; false when it could not be reached or did not
   // answer.
   bool AskFirstToComeForward(UINT message);

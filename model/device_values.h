@@ -14,6 +14,13 @@ inline constexpr int32_t kDpiMin = 50;
 inline constexpr int32_t kDpiMax = 26000;
 static_assert(kDpiMax % kDpiStep == 0 && kDpiMin % kDpiStep == 0);
 
+// A typed DPI as the stage takes it: clamped to the mouse's range, then rounded down to a step.
+inline constexpr int32_t DpiStepsOfTyped(long dpi) {
+  dpi = dpi < kDpiMin ? kDpiMin : dpi > kDpiMax ? kDpiMax : dpi;
+  return int32_t(dpi / kDpiStep);
+}
+static_assert(DpiStepsOfTyped(0) == 1 && DpiStepsOfTyped(849) == 16 && DpiStepsOfTyped(99999) == kDpiMax / kDpiStep);
+
 // The standard group (cable, 1K receiver, Bluetooth) and the high-speed group (4K, 8K).
 inline constexpr int kPollingOptions = 4;
 inline constexpr int kPollingHsOptions = 7;

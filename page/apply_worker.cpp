@@ -119,8 +119,17 @@ void ApplyWorker::Stop() {
   carriage_.reset();
 }
 
-void ApplyWorker::Request() {
-  if (thread_id_) PostThreadMessageW(thread_id_, kMsgApplyThread, 0, 0);
+uint64_t ApplyWorker::Request() {
+  // Without a thread nothing will take it: the number already taken.
+  if (!thread_id_) return requests_taken_;
+  const uint64_t number = ++requests_made_;
+  PostThreadMessageW(thread_id_, kMsgApplyThread, 0, 0);
+  return number;
+}
+
+ApplyReport ApplyWorker::LastReport() {
+  std::lock_guard<std::mutex> hold(report_lock_);
+  return last_report_;
 }
 
 void ApplyWorker::Reset() {
@@ -163,6 +172,11 @@ DWORD ApplyWorker::ThreadProc(ApplyWorker* worker) {
     // The owner hears of the end before the window does, so whoever sees the indicator go
     // has the report already.
     if (worker->listener_) worker->listener_(report);
+    {
+      std::lock_guard<std::mutex> hold(worker->report_lock_);
+      worker->last_report_ = report;
+    }
+    ++worker->requests_taken_;
     PostMessageW(worker->window_, kMsgApplyIndicator, busy_shown ? kApplyEnded : kApplyDropped, PackEnd(report));
   }
   return 0;

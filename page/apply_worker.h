@@ -15,6 +15,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "model/profile_record.h"
 #include "page/working_profile.h"
@@ -87,8 +88,13 @@ class ApplyWorker {
   // Ends the thread (WM_QUIT) and waits for it; a running apply finishes first.
   void Stop();
 
-  // Asks for an apply (thread message 1552); requests queue and run one after the other.
-  void Request();
+  // Asks for an apply (thread message 1552); requests queue and run one after the other. The
+  // request's number: once RequestsTaken() reaches it, an apply that began after this call has
+  // ended (or was dropped), so an edit made before it was sent.
+  uint64_t Request();
+  uint64_t RequestsTaken() const { return requests_taken_; }
+  // The report of the request taken last.
+  ApplyReport LastReport();
   // The next apply sends everything: a profile was loaded, selected, reset or imported.
   void RequestFullWrite() { full_write_pending_ = 1; }
   int32_t full_write_pending() const { return full_write_pending_; }
@@ -126,6 +132,9 @@ class ApplyWorker {
   DWORD thread_id_ = 0;
   std::atomic<int32_t> full_write_pending_{0};
   std::atomic<bool> full_write_interrupted_{false};
+  std::atomic<uint64_t> requests_made_{0}, requests_taken_{0};
+  std::mutex report_lock_;
+  ApplyReport last_report_;
   // Guarded by the store's lock.
   std::unique_ptr<ProfileRecord> last_applied_;
   ChangeGroups undelivered_;

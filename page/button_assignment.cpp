@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "model/button_functions.h"
+#include "page/button_rules.h"
 #include "page/ms_1_page.h"
 #include "page/page_controls.h"
 #include "platform/text.h"
@@ -22,17 +23,9 @@ constexpr char kMacroMenuItem[] = "ms_1_select_macro";
 constexpr uint8_t kFunctionLeftClick = 1;
 // The style sheet draws a button caption with this property set as a dim hint.
 constexpr char kHintProperty[] = "hint";
-// The left-click guard looks at buttons 1..16.
-constexpr int kGuardedButtons = 16;
 // Modifier bits of a shortcut, in the order captions name them.
 constexpr std::pair<uint8_t, const char16_t*> kModifierWords[] = {
     {1, u"keyboard_ctrl_text"}, {2, u"keyboard_shift_text"}, {4, u"keyboard_alt_text"}, {8, u"keyboard_win_text"}};
-
-// The menu offers macros only where a button has slots of its own (even an empty macro passes
-// the rule there).
-bool HasOwnMacroSlots(int button) {
-  return CheckButtonMacro(button, nullptr, 0) != ButtonMacroCheck::kNoSlotsOfItsOwn;
-}
 
 }  // namespace
 
@@ -109,9 +102,7 @@ void CMS_1_Page::ApplyMenuChoice(std::u16string_view item) {
   std::optional<ProfileRecord> copy = WorkingRecordCopy();
   if (!copy) return;
 
-  bool left_click_stays = false;
-  for (int i = 0; i < kGuardedButtons; ++i) left_click_stays |= (i == n ? code : copy->button[i].function_code) == kFunctionLeftClick;
-  if (!left_click_stays) {
+  if (!KeepsLeftClick(*copy, n, code)) {
     dialogs().Warn("one_click_text");
     return;
   }
@@ -125,10 +116,7 @@ void CMS_1_Page::ApplyMenuChoice(std::u16string_view item) {
     // the mouse keep what they had.
     if (!dialogs().ChooseShortcut(modifiers, key) || (!modifiers && !key)) return;
     EditWorkingRecord([&](ProfileRecord& r) {
-      if (!had_shortcut) std::memset(&r.button[n].shortcut_key, 0, 4);
-      r.button[n].shortcut_key = key;
-      r.button[n].shortcut_modifiers = modifiers;
-      r.button[n].function_code = kFunctionShortcut;
+      AssignButton(r, n, ButtonChoice{kFunctionShortcut, modifiers, key}, macros_.list());
     });
   } else if (code == kFunctionMacro) {
     const bool had_macro = e.function_code == kFunctionMacro;
@@ -139,25 +127,16 @@ void CMS_1_Page::ApplyMenuChoice(std::u16string_view item) {
     int32_t mode = had_macro ? e.macro_repeat_mode : 0;
     int32_t count = had_macro ? e.macro_loop_count : 1;
     if (!dialogs().SelectMacro(macros_.list(), current, index, mode, count)) return;
-    if (index < 0 || size_t(index) >= macros_.list().size()) return;
-    const MacroRecord& m = *macros_.list()[size_t(index)];
-    // A stored macro (an imported file, an older library) may need more frames than a button
-    // has slots; on the mouse its last one would be overwritten by the next button's macro.
-    if (const ButtonMacroCheck check = CheckButtonMacro(n, m.actions, m.action_count);
-        check != ButtonMacroCheck::kSends) {
-      dialogs().Warn(check == ButtonMacroCheck::kTooLong ? "macro_too_long_text" : "macro_no_slots_text");
-      return;
-    }
+    // The menu's rules, shared with the command-line client.
+    ButtonRefusal refusal = ButtonRefusal::kNone;
     EditWorkingRecord([&](ProfileRecord& r) {
-      ButtonEntry& b = r.button[n];
-      b.macro_repeat_mode = mode;
-      b.macro_loop_count = count;
-      b.macro_list_index = index;
-      RefreshButtonCopy(b, m);
-      b.function_code = kFunctionMacro;
+      refusal = AssignButton(r, n, ButtonChoice{kFunctionMacro, 0, 0, index, mode, count}, macros_.list());
     });
+    if (refusal == ButtonRefusal::kMacroTooLong) dialogs().Warn("macro_too_long_text");
+    if (refusal == ButtonRefusal::kNoMacroSlots) dialogs().Warn("macro_no_slots_text");
+    if (refusal != ButtonRefusal::kNone) return;
   } else {
-    EditWorkingRecord([&](ProfileRecord& r) { r.button[n].function_code = code; });
+    EditWorkingRecord([&](ProfileRecord& r) { AssignButton(r, n, ButtonChoice{code}, macros_.list()); });
   }
   RequestApply();
   RefreshButtonLabel(n);

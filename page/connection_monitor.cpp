@@ -399,6 +399,7 @@ void ConnectionMonitor::ClearAnswering(Transport receiver) {
 
 void ConnectionMonitor::ShowBatteryLevel(int percent) {
   last_battery_ = percent;
+  power_.percent = percent;
   if (!view_) return;
   view_->SetProgress(kPowerProgress, percent);
   view_->SetText(kPowerLabel, Utf8ToUtf16(std::to_string(percent) + "%"));
@@ -412,6 +413,9 @@ void ConnectionMonitor::OnPowerStatus(const ConnectionRow* row, uint8_t v, uint8
   // Low while discharging only: a mouse on its charger is being looked after.
   const bool discharging = v != kPowerChargeComplete && v != kPowerCharging;
   Show(kLowPowerLabel, discharging && w >= 1 && w < kLowBatteryPercent);
+  power_.charge = v == kPowerChargeComplete ? PowerState::Charge::kFull
+                 : v == kPowerCharging       ? PowerState::Charge::kCharging
+                                             : PowerState::Charge::kDischarging;
   if (v == kPowerChargeComplete) {
     KillTimer(window_, kTimerChargeAnimation);
     ShowBatteryLevel(100);

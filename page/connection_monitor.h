@@ -29,6 +29,12 @@
 
 namespace brevak {
 
+// What the mouse last said of its power; unknown until it reports.
+struct PowerState {
+  int percent = -1;  // -1: unknown
+  enum class Charge { kUnknown, kDischarging, kCharging, kFull } charge = Charge::kUnknown;
+};
+
 class ConnectionMonitor {
  public:
   ConnectionMonitor(WorkingProfile& working, ApplyWorker& worker);
@@ -75,6 +81,7 @@ class ConnectionMonitor {
   const BoundBuilds& builds() const { return builds_; }
   std::atomic<int32_t>& ack() { return ack_; }
   BleTransport* ble() { return ble_.get(); }
+  const PowerState& power() const { return power_; }
 
  private:
   void Open(const ConnectionRow& row);
@@ -117,6 +124,7 @@ class ConnectionMonitor {
   int charge_animation_ = 0;
   int last_battery_ = -1;  // the last level the mouse reported, for the asleep display
   std::array<bool, 5> chip_shown_{};
+  PowerState power_;
 };
 
 }  // namespace brevak

@@ -67,13 +67,15 @@ bool DeviceHalf::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         ShowWhatTheMouseLacks(UnpackEnd(lParam).ran);
       }
       return true;
-    case kMsgApplyProgress:
+    case kMsgApplyProgress: {
+      const ApplyProgress p = UnpackProgress(wParam, lParam);
+      if (on_progress) on_progress(p);
       if (view_) {
-        const ApplyProgress p = UnpackProgress(wParam, lParam);
         view_->SetText(kApplyText, ApplyProgressText(p));
         view_->SetProgress(kApplyBar, ApplyPercent(p));
       }
       return true;
+    }
     default: return monitor.OnMessage(msg, wParam, lParam);
   }
 }

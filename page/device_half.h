@@ -3,6 +3,8 @@
 // apply worker. The page owns one and hands it the main window's messages and timers; a client
 // without windows owns one on the platform's own loop. No Qt and no controls.
 
+#include <functional>
+
 #include "page/apply_worker.h"
 #include "page/connection_monitor.h"
 #include "page/page_view.h"
@@ -34,6 +36,9 @@ class DeviceHalf {
   bool OnTimer(UINT_PTR id) { return monitor.OnTimer(id); }
   // Between the worker's busy indicator on and off, as the window has been told (window thread).
   bool writing() const { return writing_; }
+  // Each progress report of the worker, on the window thread, beside the view (a command-line
+  // client prints them).
+  std::function<void(const ApplyProgress&)> on_progress;
 
   WorkingProfile working;
   // Before the worker: the worker reads the monitor's flags and builds, and ends first.

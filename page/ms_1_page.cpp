@@ -50,6 +50,11 @@ void CMS_1_Page::StartUp() {
   TellWithheldMacros();
 }
 
+void CMS_1_Page::ShowWorkingRecord(bool list) {
+  if (list) FillProfileList();
+  RefreshControls();
+}
+
 void CMS_1_Page::RequestApply() { PostMessageW(main_window_, kMsgSettingsChanged, 0, 0); }
 
 void CMS_1_Page::SelectProfile(int index) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/profile_record.h"
+#include "page/button_rules.h"
 #include "page/device_half.h"
 #include "page/page_dialogs.h"
 #include "page/page_view.h"
@@ -30,9 +31,6 @@ class PaintManagerView;
 
 // What the user is told of a store event: a repair, a file moved aside, a failed save.
 std::u16string StoreEventText(const StoreEvent& e);
-
-// Buttons 1..12 can be given another function; 13..18 show their captions only.
-inline constexpr int kMenuButtons = 12;
 
 // The caption of a button: its function's text, a shortcut as "Ctrl+Shift+S" (the key named by
 // `key_text`), or "Macro: " and the macro's name, marked when page button `button` (0..17) may
@@ -71,6 +69,9 @@ class CMS_1_Page : public CNotifyPump {
   void StartUp();
   // Every value of the working record into the controls, without notifications.
   void RefreshControls();
+  // The working record was changed from outside the page (a command-line client): shown, with
+  // the profile list filled again when `list` (a profile added or selected).
+  void ShowWorkingRecord(bool list);
 
   // Notification handlers, bound by the message map.
   void OnClick(TNotifyUI& msg);

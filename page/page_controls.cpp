@@ -332,8 +332,7 @@ void CMS_1_Page::CommitDpiEdit(int stage) {
   for (size_t i = 0; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
     dpi = std::min(dpi * 10 + (text[i] - u'0'), 1000000L);
   }
-  dpi = std::clamp(dpi, long(kDpiMin), long(kDpiMax));
-  const int32_t value = int32_t(dpi / kDpiStep);
+  const int32_t value = DpiStepsOfTyped(dpi);
   EditWorkingRecord([&](ProfileRecord& r) { r.dpi_value[stage] = value; });
   if (CSliderUI* slider = controls_->dpi_slider[size_t(stage)]) slider->SetValue(value);
   edit->SetText(Format(u"%d", value * kDpiStep));
