@@ -45,8 +45,8 @@ constexpr Transport kReceivers[] = {Transport::kReceiver1k, Transport::kReceiver
 
 }  // namespace
 
-ConnectionMonitor::ConnectionMonitor(WorkingProfile& working, ApplyWorker& worker)
-    : working_(working), worker_(worker), ble_present_(BluetoothHidPresent) {
+ConnectionMonitor::ConnectionMonitor(WorkingProfile&, ApplyWorker& worker)
+    : worker_(worker), ble_present_(BluetoothHidPresent) {
   flags_.mouse_silent = 1;
 }
 

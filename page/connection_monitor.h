@@ -109,7 +109,6 @@ class ConnectionMonitor {
   // sent without waiting for the user's next edit.
   void SendWhatTheMouseMissed();
 
-  WorkingProfile& working_;
   ApplyWorker& worker_;
   HWND window_ = nullptr;
   PageView* view_ = nullptr;

@@ -127,7 +127,7 @@ void StoreFile::Keep(const char* tag, AsideHow how, StoreEventKind kind, std::st
   pending_ = true;
   std::error_code error;
   if (!TryPutAside(error))
-    events_.Record({StoreEventKind::kLeftInPlace, path_, {}, reason_ + "; it could not be put aside: " + Why(error)});
+    events_.Record({StoreEventKind::kLeftInPlace, path_, {}, reason_ + "; it could not be put aside: " + Why(error), {}});
 }
 
 bool StoreFile::TryPutAside(std::error_code& error) {
@@ -140,7 +140,7 @@ bool StoreFile::TryPutAside(std::error_code& error) {
   if (kept.empty()) return false;
   kept_as_ = std::move(kept);
   pending_ = false;
-  RecordUntilSeen({kind_, path_, kept_as_, reason_});
+  RecordUntilSeen({kind_, path_, kept_as_, reason_, {}});
   return true;
 }
 

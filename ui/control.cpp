@@ -350,7 +350,7 @@ void COptionUI::Wire() {
   auto* b = button();
   auto was = std::make_shared<bool>(false);
   QObject::connect(b, &QAbstractButton::pressed, b, [b, was] { *was = b->isChecked(); });
-  QObject::connect(b, &QAbstractButton::clicked, b, [this, b, was](bool checked) {
+  QObject::connect(b, &QAbstractButton::clicked, b, [this, was](bool checked) {
     Notify("click");
     if (GetClass() == u"CheckBox") {
       Notify("checkclick", checked ? 1 : 0);

@@ -281,8 +281,8 @@ TEST_P(MacroRuleTest, ButtonsKeepMacrosTheMouseCannotTakeAndSendNothingIntoOther
 
 INSTANTIATE_TEST_SUITE_P(Arrivals, MacroRuleTest,
                          testing::Values(Arrival::kImportedFile, Arrival::kStoreAtStartUp),
-                         [](const auto& info) {
-                           return std::string(info.param == Arrival::kImportedFile ? "ImportedFile"
+                         [](const auto& p) {
+                           return std::string(p.param == Arrival::kImportedFile ? "ImportedFile"
                                                                                    : "StoreAtStartUp");
                          });
 
@@ -356,8 +356,8 @@ TEST_P(LostLibraryTest, TheEditorKeepsEveryButtonsMacroAndTheLibraryHoldsThemAga
 
 INSTANTIATE_TEST_SUITE_P(Losses, LostLibraryTest,
                          testing::Values(LibraryLoss::kCutInTheMiddle, LibraryLoss::kFolderInItsPlace),
-                         [](const auto& info) {
-                           return std::string(info.param == LibraryLoss::kCutInTheMiddle ? "CutInTheMiddle"
+                         [](const auto& p) {
+                           return std::string(p.param == LibraryLoss::kCutInTheMiddle ? "CutInTheMiddle"
                                                                                          : "FolderInItsPlace");
                          });
 

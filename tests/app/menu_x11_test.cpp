@@ -43,7 +43,9 @@ TEST_F(AppTest, FunctionMenusNearTheScreensEdgesStayOnScreen) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
     const QRect shown = menu->geometry();
     EXPECT_TRUE(screen.contains(shown)) << shown.x() << "," << shown.y() << " " << shown.width() << "x" << shown.height();
-    if (c.upwards) EXPECT_LT(shown.top(), button.top()) << "opened upwards";
+    if (c.upwards) {
+      EXPECT_LT(shown.top(), button.top()) << "opened upwards";
+    }
     for (QAction* item : menu->actions()) {
       if (!item->isVisible() || item->isSeparator()) continue;
       const QRect r = menu->actionGeometry(item).translated(shown.topLeft());
