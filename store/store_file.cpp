@@ -60,8 +60,10 @@ FileRead StoreFile::Read(size_t limit) {
 void StoreFile::RecallUntoldNotices() {
   const fs::path dir = target_.parent_path();
   const std::string prefix = "." + target_.filename().string() + ".";
-  std::error_code error;
-  for (const fs::directory_entry& entry : fs::directory_iterator(dir.empty() ? "." : dir, error)) {
+  std::error_code step, error;
+  // Stepped with an error code: a folder that changes under the scan ends it instead of throwing.
+  for (fs::directory_iterator it(dir.empty() ? "." : dir, step), end; !step && it != end; it.increment(step)) {
+    const fs::directory_entry& entry = *it;
     const std::string name = entry.path().filename().string();
     if (name.size() <= prefix.size() + std::size(kMarkerSuffix) || name.rfind(prefix, 0) != 0 ||
         !name.ends_with(kMarkerSuffix) || !entry.is_regular_file(error) || recalled_.count(entry.path()))
