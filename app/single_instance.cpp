@@ -115,10 +115,7 @@ SingleInstance::Wait SingleInstance::AskOrTakeOver(UINT message, int timeout_ms)
   clock.start();
   while (state_ == State::kAnother) {
     if (AskFirstToComeForward(message)) return Wait::kAnswered;
-    if (lock_->tryLock(kRetryMs)) {
-      state_ = State::kFirst;
-      return Wait::kTookOver;
-    }
+    if (TryTake(kRetryMs)) return Wait::kTookOver;
     if (clock.elapsed() >= timeout_ms) break;
   }
   return state_ == State::kFirst ? Wait::kTookOver : Wait::kTimedOut;
