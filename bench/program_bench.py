@@ -32,6 +32,13 @@ class BenchError(Exception):
     pass
 
 
+def print_log_tail(path, who="BREVAK", chars=3000):
+    """What a program wrote to its log, the end of it, for a failed check."""
+    if os.path.exists(path):
+        with open(path) as f:
+            print(f"{who} said:\n" + f.read()[-chars:])
+
+
 def stop(proc, timeout=5.0):
     """Ends a process this script started, by its id: TERM, then KILL."""
     if proc.poll() is None:

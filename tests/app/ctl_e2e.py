@@ -15,7 +15,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
-from program_bench import BenchError, launch, start_sim, stop  # noqa: E402
+from program_bench import BenchError, launch, start_sim, print_log_tail, stop  # noqa: E402
 
 
 def main():
@@ -106,10 +106,7 @@ def main():
         return 0
     except (AssertionError, BenchError, subprocess.TimeoutExpired) as e:
         print(f"FAILED: {e}")
-        log_file = os.path.join(tmp, "brevak.log")
-        if os.path.exists(log_file):
-            with open(log_file) as f:
-                print("BREVAK said:\n" + f.read()[-3000:])
+        print_log_tail(os.path.join(tmp, "brevak.log"))
         return 1
     finally:
         for proc in reversed(started):

@@ -15,7 +15,7 @@ import time
 import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
-from program_bench import BenchError, launch, start_sim, start_xvfb, stop  # noqa: E402
+from program_bench import BenchError, launch, start_sim, start_xvfb, print_log_tail, stop  # noqa: E402
 
 
 def read_png(path):
@@ -125,10 +125,7 @@ def main():
                   f"{os.path.exists('/tmp/.X11-unix/X' + display[1:])}, exit {started[0].poll()}")
             with open(os.path.join(tmp, "xvfb.log")) as f:
                 print("Xvfb said:\n" + f.read()[-2000:])
-        log_file = os.path.join(tmp, "brevak.log")
-        if os.path.exists(log_file):
-            with open(log_file) as f:
-                print("BREVAK said:\n" + f.read()[-3000:])
+        print_log_tail(os.path.join(tmp, "brevak.log"))
         return 1
     finally:
         for proc in reversed(started):
