@@ -301,17 +301,15 @@ TEST_P(CtlTest, ARefusedCommandChangesNothing) {
 TEST_P(CtlTest, AStoreThatCannotBeSavedIsNotReportedDone) {
   StartPath();
   const std::string before = FileBytes(ProfileStorePath());
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  rlimit small = old;
-  small.rlim_cur = 64 * 1024;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   std::vector<Output> outs;
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"dpi", "1", "800"}, {"import", pro_file_.string()}}) {
-    outs.push_back(Run(args));
+  {
+    FileSizeLimit limit(64 * 1024);
+    ASSERT_TRUE(limit.set());
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"dpi", "1", "800"}, {"import", pro_file_.string()}}) {
+      outs.push_back(Run(args));
+    }
   }
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
   for (const Output& out : outs) {
     EXPECT_EQ(out.code, ctl::kExitRefused);
     EXPECT_NE(out.err.find("could not be saved"), std::string::npos) << out.err;

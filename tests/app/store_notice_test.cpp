@@ -73,19 +73,16 @@ TEST_F(StoreNoticeTest, AFailedSaveIsToldOnceAndALaterApplySaves) {
   dialogs_.asked.clear();
 
   // The store no longer fits under the process's file-size limit: every save fails.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  rlimit small = old;
-  small.rlim_cur = 64 * 1024;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  for (int i = 0; i < 2; ++i) {
-    wnd_->page().EditWorkingRecord([i](ProfileRecord& r) { r.dpi_value[0] = 10 + i; });
-    Click("ms_1_apply_btn");
-    ASSERT_TRUE(WaitForApply());
-    RunUntilIdle();
+  {
+    FileSizeLimit limit(64 * 1024);
+    ASSERT_TRUE(limit.set());
+    for (int i = 0; i < 2; ++i) {
+      wnd_->page().EditWorkingRecord([i](ProfileRecord& r) { r.dpi_value[0] = 10 + i; });
+      Click("ms_1_apply_btn");
+      ASSERT_TRUE(WaitForApply());
+      RunUntilIdle();
+    }
   }
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
   ASSERT_EQ(dialogs_.asked.size(), 1u) << "one message for the streak of failures";
   EXPECT_EQ(dialogs_.asked[0].rfind("warn Saving your profiles (pro.data) failed:", 0), 0u) << dialogs_.asked[0];
   EXPECT_NE(dialogs_.asked[0].find("kept in memory"), std::string::npos);

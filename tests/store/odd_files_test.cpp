@@ -146,14 +146,9 @@ TEST_F(OddStoreFileTest, ANoticeStaysDueUntilTheUserHasSeenIt) {
     ProfileStore s(file);
     s.Load();
     s.TakeEvents();
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    const rlimit small{1024, old.rlim_max};  // the marker fits, the store does not
-    signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    test::FileSizeLimit limit(1024);  // the marker fits, the store does not
+    ASSERT_TRUE(limit.set());
     EXPECT_FALSE(s.Save());
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
-    signal(SIGXFSZ, SIG_DFL);
   }
   std::vector<StoreEvent> next = LoadProfiles(file);
   ASSERT_EQ(next.size(), 1u);

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -25,6 +28,32 @@ class DataFolderTest : public ::testing::Test {
   static uintmax_t SizeOf(const std::filesystem::path& p) { return std::filesystem::file_size(p); }
 
   std::filesystem::path root_, data_;
+};
+
+// While it lives, no file of the process may grow past `bytes` (a full disk, as a save meets
+// it): SIGXFSZ is ignored, so such a write fails instead of ending the test. The limit and the
+// signal's handling before it come back at the end.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old_;
+    small.rlim_cur = bytes;
+    set_ = setrlimit(RLIMIT_FSIZE, &small) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, old_handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  rlimit old_{};
+  void (*old_handler_)(int) = SIG_DFL;
+  bool set_ = false;
 };
 
 }  // namespace brevak::test
