@@ -68,14 +68,20 @@ void CMS_1_Page::OnDeviceMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   }
   device_.OnMessage(msg, wParam, lParam);
   if (msg == kMsgApplyIndicator && wParam == kApplyEnded) {
-    NoteUndelivered(UnpackEnd(lParam));
-    NoteRefused(UnpackEnd(lParam));
+    const ApplyReport end = UnpackEnd(lParam);
+    NoteUndelivered(end);
+    NoteRefused(end);
   }
   // An apply ends with a save; a status report the mouse sent is saved at once.
   CollectStoreEvents();
 }
 
 void CMS_1_Page::NoteRefused(const ApplyReport& end) {
+  // Once per profile, until a write of it goes through whole.
+  if (!end.refused.Any()) {
+    if (end.ran) refused_told_for_ = nullptr;
+    return;
+  }
   std::u16string name, values;
   const ProfileRecord* record = nullptr;
   device_.working.Read([&](const ProfileRecord& r) {
@@ -86,12 +92,7 @@ void CMS_1_Page::NoteRefused(const ApplyReport& end) {
       values += b.stage ? Format(u"%s %d: %d", Utf8ToUtf16(b.what), b.stage, b.value) : Format(u"%s: %d", Utf8ToUtf16(b.what), b.value);
     }
   });
-  // Once per profile, until a write of it goes through whole.
-  if (!end.refused.Any() || values.empty()) {
-    if (end.ran) refused_told_for_ = nullptr;
-    return;
-  }
-  if (record == refused_told_for_) return;
+  if (values.empty() || record == refused_told_for_) return;
   refused_told_for_ = record;
   Tell(Format(LanguageText(u"values_refused_text"), name, values));
 }

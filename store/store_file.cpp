@@ -86,9 +86,14 @@ void StoreFile::RecallUntoldNotices() {
         continue;
       }
     }
+    if (event.kind == StoreEventKind::kSaveFailed) save_failed_marked_ = true;
     recalled_.insert(entry.path());
     events_.Record(std::move(event));
   }
+}
+
+fs::path StoreFile::SaveFailedMarker() const {
+  return target_.parent_path() / ("." + target_.filename().string() + kSaveFailedTag + kMarkerSuffix);
 }
 
 void StoreFile::RecordUntilSeen(StoreEvent event) {
@@ -104,8 +109,9 @@ void StoreFile::SaveFailed(std::string reason) {
   if (events_.failing()) return;  // once per streak
   // Told now when a window is there; the marker carries it to the next start when the failure
   // came at the end of a run.
-  const fs::path marker = target_.parent_path() / ("." + target_.filename().string() + kSaveFailedTag + kMarkerSuffix);
+  const fs::path marker = SaveFailedMarker();
   WriteMarker(marker, StoreEventKind::kSaveFailed, reason);
+  save_failed_marked_ = true;
   recalled_.insert(marker);
   events_.SaveFailed(path_, std::move(reason), marker);
 }
@@ -157,8 +163,11 @@ bool StoreFile::Write(std::span<const std::span<const uint8_t>> pieces) {
     return false;
   }
   // A failure recorded earlier, by this run or the last, no longer says anything about the file.
-  std::error_code ignored;
-  fs::remove(target_.parent_path() / ("." + target_.filename().string() + kSaveFailedTag + kMarkerSuffix), ignored);
+  if (save_failed_marked_) {
+    std::error_code ignored;
+    fs::remove(SaveFailedMarker(), ignored);
+    save_failed_marked_ = false;
+  }
   events_.SaveSucceeded();
   return true;
 }

@@ -57,6 +57,7 @@ class StoreFile {
   void RecordUntilSeen(StoreEvent event);
   void RecallUntoldNotices();
   void SaveFailed(std::string reason);
+  std::filesystem::path SaveFailedMarker() const;
 
   // `target_` is the file itself: `path_`, or where the link `path_` leads.
   std::filesystem::path path_, target_, kept_as_;
@@ -69,6 +70,9 @@ class StoreFile {
   bool pending_ = false;
   // Markers whose notices this run has recorded already.
   std::set<std::filesystem::path> recalled_;
+  // A save-failed marker may be on disk (written by this run, or found at load): the next
+  // successful save removes it.
+  bool save_failed_marked_ = false;
 };
 
 }  // namespace brevak
