@@ -35,6 +35,18 @@ class MacroRecordingOnX11 : public DataFolderTest {
     if (lib_.module) FreeLibrary(lib_.module);
     DataFolderTest::TearDown();
   }
+  // Clicks `target` at `at` as the user does to stop a recording: once the pointer is over it
+  // and the Hook library has seen it enter; then waits for the end, and for a click that
+  // slipped through to arrive.
+  void ClickToEnd(CMS_1_Macro& editor, QWidget* target, QPoint at) {
+    typist_.MoveTo(target, at);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return target->underMouse(); }));
+    QTest::qWait(100);
+    typist_.Press(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.recording(); }));
+    QTest::qWait(200);
+  }
+
   HookLibrary lib_ = LoadHookLibrary(ProgramFolder());
   Typist typist_;
 };
@@ -62,12 +74,7 @@ TEST_F(MacroRecordingOnX11, KeysAndAButtonAreRecordedButNotTheClickThatStops) {
     typist_.Tap(XK_b);
     typist_.Press(3);  // right button over the step list
     ASSERT_TRUE(QTest::qWaitFor([&] { return editor.steps().count == 6; }));
-    typist_.MoveTo(record, record->rect().center());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return record->underMouse(); }));
-    QTest::qWait(100);  // the entering reaches the Hook library before the click
-    typist_.Press(1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.recording(); }));
-    QTest::qWait(200);  // a click that slipped through would arrive by now
+    ClickToEnd(editor, record, record->rect().center());
     editor.Close(1);
   });
   EXPECT_EQ(editor.Show(nullptr), 1u);
@@ -201,16 +208,10 @@ TEST_F(MacroRecordingOnX11, AClickOnAnEditorButtonOrMacroEndsTheRecordingAndIsNo
       typist_.Tap(XK_a);
       ASSERT_TRUE(QTest::qWaitFor([&] { return editor.steps().count == 2; }));
       if (auto* list = qobject_cast<QListWidget*>(target); list && c.row >= 0) {
-        target = list->viewport();
-        typist_.MoveTo(target, list->visualItemRect(list->item(c.row)).center());
+        ClickToEnd(editor, list->viewport(), list->visualItemRect(list->item(c.row)).center());
       } else {
-        typist_.MoveTo(target, target->rect().center());
+        ClickToEnd(editor, target, target->rect().center());
       }
-      ASSERT_TRUE(QTest::qWaitFor([&] { return target->underMouse(); }));
-      QTest::qWait(100);  // the entering reaches the Hook library before the click
-      typist_.Press(1);
-      ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.recording(); }));
-      QTest::qWait(200);  // a click that slipped through would arrive by now
       editor.Close(1);
     });
     EXPECT_EQ(editor.Show(nullptr), 1u);
