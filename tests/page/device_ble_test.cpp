@@ -59,14 +59,21 @@ class BleDeviceTest : public test::DeviceTest {
     for (const auto& p : posted_) n += p.msg == msg;
     return n;
   }
-  // Connected, and the 2000 ms registration done.
+  // Connected, and the 2000 ms registration done: retried each tick until BlueZ has resolved
+  // the mouse's services, which on a loaded machine can take more than the first.
   std::string ConnectMouse() {
     const std::string mouse = rig_->AddMouse(true);
     EXPECT_FALSE(mouse.empty());
     EXPECT_TRUE(WaitConnected(1));
-    AdvanceClock(kBleNotifyMs);
-    EXPECT_TRUE(monitor().ble()->registration_held());
+    EXPECT_TRUE(Sync());
+    EXPECT_TRUE(WaitRegistered());
     return mouse;
+  }
+  bool WaitRegistered() {
+    return PumpUntil([&] {
+      AdvanceClock(kBleNotifyMs);
+      return monitor().ble()->registration_held();
+    });
   }
 
   std::unique_ptr<BleRig> rig_;
@@ -335,12 +342,8 @@ TEST_F(BleDeviceTest, BluezOrTheBusGoingAwayDisconnectsAndBluezReturningReconnec
   const std::string mouse = rig_->AddMouse(true);
   ASSERT_TRUE(WaitConnected(1));
   ASSERT_TRUE(Sync());
-  // The registration is retried every kBleNotifyMs until BlueZ has resolved the mouse's
-  // services; on a loaded machine that can take more than the first try.
-  EXPECT_TRUE(PumpUntil([&] {
-    AdvanceClock(kBleNotifyMs);
-    return rig_->Notifying(BleRig::NotifyChar(BleRig::MouseService(mouse))) == true;
-  })) << "notifications registered again once BlueZ returned";
+  EXPECT_TRUE(WaitRegistered()) << "notifications registered again once BlueZ returned";
+  EXPECT_EQ(rig_->Notifying(BleRig::NotifyChar(BleRig::MouseService(mouse))), true);
 
   rig_->KillBus();
   ASSERT_TRUE(WaitConnected(0));
