@@ -68,7 +68,9 @@ std::optional<int> ReadCommandLine(int argc, char** argv, bool& autostart) {
 }
 
 // For the run script and the benchmark: say when the window is up, and save a picture of it.
+// The benchmark's second start asks for every section open before the first paint.
 void ReportWhenShown(CMainWnd& wnd) {
+  if (std::getenv("BREVAK_OPEN_SECTIONS")) wnd.page().OpenAllSections();
   if (std::getenv("BREVAK_REPORT_SHOWN")) {
     wnd.on_first_shown = [] {
       std::printf("shown\n");

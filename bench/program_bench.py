@@ -4,15 +4,19 @@
 Under a private Xvfb, with the simulated mouse on a 4K receiver (connected, not charging: on the
 cable the page animates the charging battery every 30 ms) and a fresh data folder:
   start-up   median time to BREVAK's "shown" line / that of brevak-bare-window (5 runs each)
+  open-all   the same with every settings section open before the first paint
   idle CPU   CPU time of the idle program over 60 s (--quick: 10 s), % of one core
   memory     VmRSS of the idle program / that of the idle bare window, and the same with the
              size of the profile store ("pro.data") taken off BREVAK's side
+  edit       an edit through brevak-ctl (a DPI value) until the simulated mouse holds it, in frames
+             of a 60 Hz screen (median of 3); the pauses the protocol asks after the frame follow
 
 Usage: /usr/bin/python3 bench/program_bench.py [--build DIR] [--quick] [--runs N]
 Standard library only. Prints one line per measure: value, goal, ok/over.
 """
 
 import argparse
+import json
 import os
 import random
 import select
@@ -142,6 +146,31 @@ def store_size(data_dir):
     return None
 
 
+def mouse_state(bin_dir, sock):
+    dump = subprocess.run([os.path.join(bin_dir, "brevak-mousesim"), "ctl", "--socket", sock, "dump"],
+                          capture_output=True, timeout=10, check=True)
+    return json.loads(dump.stdout)
+
+
+def time_edit(bin_dir, sock, env, value):
+    """Seconds from a brevak-ctl DPI edit until the mouse holds it, and the pauses (ms) that the
+    program says the write asked for."""
+    before = mouse_state(bin_dir, sock)["attribute"]["dpi_values"][0]
+    t0 = time.monotonic()
+    ctl = subprocess.Popen([os.path.join(bin_dir, "brevak-ctl"), "--json", "dpi", "1", str(value)], env=env,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    seconds = None
+    while time.monotonic() - t0 < 30:
+        if mouse_state(bin_dir, sock)["attribute"]["dpi_values"][0] != before:
+            seconds = time.monotonic() - t0
+            break
+        time.sleep(0.005)
+    out, err = ctl.communicate(timeout=60)
+    if seconds is None or ctl.returncode != 0:
+        raise BenchError(f"the DPI edit did not reach the mouse (brevak-ctl {ctl.returncode}: {err.decode().strip()})")
+    return seconds, json.loads(out)["pauses_ms"]
+
+
 def verdict(ok):
     return "ok" if ok else "over"
 
@@ -178,22 +207,30 @@ def main():
         data_dir = os.path.join(tmp, "data")
         os.mkdir(data_dir)
         env = {k: v for k, v in os.environ.items() if not k.startswith(("BREVAK_", "QT_QPA_PLATFORM", "WAYLAND_"))}
-        env.update(DISPLAY=display, ZENTRIX_SIM=sock, BREVAK_DATA_DIR=data_dir, BREVAK_REPORT_SHOWN="1")
+        # A runtime folder of its own: the single-instance lock of another BREVAK on this machine
+        # would turn every start into a second start.
+        runtime = os.path.join(tmp, "runtime")
+        os.mkdir(runtime, 0o700)
+        env.update(DISPLAY=display, ZENTRIX_SIM=sock, BREVAK_DATA_DIR=data_dir, BREVAK_REPORT_SHOWN="1",
+                   XDG_RUNTIME_DIR=runtime)
         # Without a session bus, each Qt start would autolaunch one (dbus-launch) that outlives it.
         env.setdefault("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + os.path.join(tmp, "no-session-bus"))
         print(f"program_bench: Xvfb {display}, simulated mouse on 4K, data folder {data_dir}", flush=True)
 
         # Start-up: one unmeasured start each (disk caches; BREVAK's first store is written),
         # then the two programs in turn so that drifts of the machine touch both alike.
-        times = {program: [], bare: []}
+        open_env = dict(env, BREVAK_OPEN_SECTIONS="1")
+        starts = {"program": ([program], env), "open": ([program], open_env), "bare": ([bare], env)}
+        times = {key: [] for key in starts}
         for run in range(args.runs + 1):
-            for argv0 in (program, bare):
-                proc, seconds = launch([argv0], env)
+            for key, (argv, run_env) in starts.items():
+                proc, seconds = launch(argv, run_env)
                 stop(proc)
                 if run > 0:
-                    times[argv0].append(seconds)
-        t_prog = statistics.median(times[program])
-        t_bare = statistics.median(times[bare])
+                    times[key].append(seconds)
+        t_prog = statistics.median(times["program"])
+        t_open = statistics.median(times["open"])
+        t_bare = statistics.median(times["bare"])
 
         # Idle: each program alone on the display, after it has settled.
         proc, _ = launch([bare], env)
@@ -211,6 +248,7 @@ def main():
         rss_prog = rss_kib(proc.pid)
         if proc.poll() is not None:
             raise BenchError("BREVAK ended while idle")
+        edits = [time_edit(bin_dir, sock, env, value) for value in (1650, 850, 1650)]
         stop(proc)
         cpu_pct = 100.0 * (c1 - c0) / hz / (w1 - w0)
         pro_data = store_size(data_dir)
@@ -219,6 +257,11 @@ def main():
         ratio_rss = rss_prog / rss_bare
         print(f"start-up      {ratio_start:6.2f} x bare window   goal <= 1.5   {verdict(ratio_start <= 1.5)}"
               f"   (median of {args.runs}: {t_prog * 1000:.0f} ms / {t_bare * 1000:.0f} ms)")
+        print(f"open-all      {t_open / t_bare:6.2f} x bare window   (no goal)     -"
+              f"      (median of {args.runs}: {t_open * 1000:.0f} ms / {t_bare * 1000:.0f} ms)")
+        edit_s, edit_pauses = sorted(edits)[len(edits) // 2]
+        print(f"edit          {edit_s * 60:6.2f} frames at 60 Hz     (no goal)     -"
+              f"      (median of {len(edits)}: {edit_s * 1000:.0f} ms to the mouse; {edit_pauses} ms of pauses follow)")
         print(f"idle CPU      {cpu_pct:6.3f} % of a core     goal < 0.1    {verdict(cpu_pct < 0.1)}"
               f"   ({c1 - c0} ticks of 1/{hz} s over {w1 - w0:.0f} s; ticks limit the resolution)")
         print(f"memory        {ratio_rss:6.2f} x bare window   goal <= 1.3   {verdict(ratio_rss <= 1.3)}"

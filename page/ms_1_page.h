@@ -72,6 +72,8 @@ class CMS_1_Page : public CNotifyPump {
   // The working record was changed from outside the page (a command-line client): shown, with
   // the profile list filled again when `list` (a profile added or selected).
   void ShowWorkingRecord(bool list);
+  // Opens every settings section, as clicking each closed header would.
+  void OpenAllSections();
 
   // Notification handlers, bound by the message map.
   void OnClick(TNotifyUI& msg);

@@ -313,6 +313,16 @@ void CMS_1_Page::OnSectionToggle(size_t i) {
   if (open && kSectionToggles[i].scroll) SetTimer(main_window_, kTimerScrollSettings, kScrollDelayMs, nullptr);
 }
 
+void CMS_1_Page::OpenAllSections() {
+  if (!controls_) return;
+  for (size_t i = 0; i < kToggleCount; ++i) {
+    CCheckBoxUI* toggle = controls_->toggle[i];
+    if (!toggle || toggle->GetCheck()) continue;
+    toggle->SetCheck(true);
+    OnSectionToggle(i);
+  }
+}
+
 void CMS_1_Page::OnCheckClick(TNotifyUI& msg) {
   if (!controls_) return;
   Controls& c = *controls_;

@@ -274,6 +274,7 @@ struct Runner::Job {
   DWORD since = 0;
   uint64_t ticket = 0;
   std::string written_json;  // extra fields of a write's --json answer
+  DWORD pauses_ms = 0;       // the pauses the protocol asked of the writes waited for
 };
 
 Runner::Runner(Host& host) : host_(host) {
@@ -282,6 +283,8 @@ Runner::Runner(Host& host) : host_(host) {
     return 0;
   });
   host_.device().on_progress = [this](const ApplyProgress& p) {
+    // The first frame's time left is the whole write's.
+    if (current_ && current_->step == Job::Step::kWaitApply && p.frame == 1) current_->pauses_ms += p.ms_left;
     if (current_ && current_->command.progress && current_->progress) {
       current_->progress(Utf16ToUtf8(ApplyProgressText(p)));
     }
@@ -369,7 +372,8 @@ void Runner::Tick() {
     out.err += "brevak-ctl: the mouse did not take everything; saved, and sent when it answers again\n";
   }
   if (current_->command.json) {
-    out.out = "{\"written\":" + std::string(complete ? "true" : "false") + current_->written_json + "}\n";
+    out.out = "{\"written\":" + std::string(complete ? "true" : "false") + current_->written_json +
+              ",\"pauses_ms\":" + std::to_string(current_->pauses_ms) + "}\n";
   }
   Finish(out);
   StartNext();
@@ -414,7 +418,7 @@ void Runner::Execute() {
     host.Changed(list_changed);
     if (!ApplyAllowed(device.monitor.flags())) {
       // Store-only: saved now, written by the next apply that reaches the mouse.
-      Output out{kExitDone, c.json ? "{\"written\":false" + job.written_json + "}\n" : "", ""};
+      Output out{kExitDone, c.json ? "{\"written\":false" + job.written_json + ",\"pauses_ms\":0}\n" : "", ""};
       SaveProfiles(profiles, out);
       done(out);
       return;
