@@ -1,9 +1,7 @@
 // The program's entry point: one instance per user, resources from "res/" beside the program,
 // the main window centred at 800 x 572, and the message loop until the main window ends.
 #include <QGuiApplication>
-#include <QLocalServer>
 #include <QSocketNotifier>
-#include <QLocalSocket>
 #include <QLockFile>
 #include <QPixmap>
 #include <QStandardPaths>
@@ -207,7 +205,7 @@ int main(int argc, char** argv) {
     // brevak-ctl's requests run through the page; a bare connection brings the window forward.
     ctl::PageHost ctl_host(profiles, macros, wnd.page());
     ctl::Server ctl_server(ctl_host, [&wnd] { ::SendMessageW(wnd.GetHWND(), kMsgBringToFront, 0, 0); });
-    instance->ListenForOthers(wnd.GetHWND(), kMsgBringToFront, [&ctl_server](QLocalSocket* peer) { ctl_server.Adopt(peer); });
+    instance->ListenForOthers(wnd.GetHWND(), kMsgBringToFront, [&ctl_server](LocalPeer* peer) { ctl_server.Adopt(peer); });
     ReportWhenShown(wnd);
     EndOnSignals(wnd);
     rc = CPaintManagerUI::MessageLoop();

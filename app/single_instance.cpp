@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLocalSocket>
 #include <cerrno>
 #include <cstring>
 
@@ -76,26 +75,20 @@ SingleInstance::~SingleInstance() {
   if (state_ == State::kFirst) lock_->unlock();
 }
 
-void SingleInstance::ListenForOthers(HWND window, UINT message, std::function<void(QLocalSocket*)> adopt) {
+void SingleInstance::ListenForOthers(HWND window, UINT message, std::function<void(LocalPeer*)> adopt) {
   if (state_ != State::kFirst) return;
-  QLocalServer::removeServer(socket_path_);  // left over from a crashed instance
-  server_ = std::make_unique<QLocalServer>();
-  server_->setSocketOptions(QLocalServer::UserAccessOption);
-  if (!server_->listen(socket_path_)) return;
-  QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this, window, message, adopt] {
-    while (QLocalSocket* peer = server_->nextPendingConnection()) {
-      if (adopt) {
-        adopt(peer);
-        continue;
-      }
-      // SendMessageW as the second start would: handled before this returns.
-      ::SendMessageW(window, message, 0, 0);
-      peer->write("ok", 2);
-      peer->flush();
-      peer->disconnectFromServer();
-      peer->deleteLater();
+  server_ = std::make_unique<LocalServer>();
+  server_->on_connection = [window, message, adopt](LocalPeer* peer) {
+    if (adopt) {
+      adopt(peer);
+      return;
     }
-  });
+    // SendMessageW as the second start would: handled before this returns.
+    ::SendMessageW(window, message, 0, 0);
+    peer->Write("ok");
+    peer->Close();
+  };
+  if (!server_->Listen(QFile::encodeName(socket_path_).toStdString())) server_.reset();
 }
 
 bool SingleInstance::TryTake(int timeout_ms) {
@@ -104,10 +97,15 @@ bool SingleInstance::TryTake(int timeout_ms) {
 }
 
 bool SingleInstance::AskFirstToComeForward(UINT) {
-  QLocalSocket socket;
-  socket.connectToServer(socket_path_);
-  if (!socket.waitForConnected(kConnectMs)) return false;
-  return socket.waitForReadyRead(kAnswerMs) && socket.readAll().startsWith("ok");
+  LocalClient client;
+  if (!client.Connect(QFile::encodeName(socket_path_).toStdString(), kConnectMs)) return false;
+  std::string answer;
+  QElapsedTimer clock;
+  clock.start();
+  while (answer.size() < 2 && clock.elapsed() < kAnswerMs) {
+    if (!client.Read(answer, int(kAnswerMs - clock.elapsed())) && client.closed()) break;
+  }
+  return answer.compare(0, 2, "ok") == 0;
 }
 
 SingleInstance::Wait SingleInstance::AskOrTakeOver(UINT message, int timeout_ms) {

@@ -4,14 +4,13 @@
 
 #include <sys/types.h>
 
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QLockFile>
 #include <QString>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "app/local_socket.h"
 #include "platform/winapi.h"
 
 namespace brevak {
@@ -40,7 +39,7 @@ class SingleInstance {
   // The first instance: each connection of a later start becomes `message` to `window`, or,
   // with `adopt`, is handed to it (which answers requests and brings the window forward for a
   // connection that sends none).
-  void ListenForOthers(HWND window, UINT message, std::function<void(QLocalSocket*)> adopt = nullptr);
+  void ListenForOthers(HWND window, UINT message, std::function<void(LocalPeer*)> adopt = nullptr);
   // A client of the first instance: where it listens.
   const QString& socket_path() const { return socket_path_; }
   // Tries the lock again for up to `timeout_ms`; true once this process holds it.
@@ -60,7 +59,7 @@ class SingleInstance {
  private:
   QString lock_path_, socket_path_;
   std::unique_ptr<QLockFile> lock_;
-  std::unique_ptr<QLocalServer> server_;
+  std::unique_ptr<LocalServer> server_;
   State state_ = State::kFailed;
   QString error_;
 };

@@ -5,7 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLocalSocket>
+#include <QFile>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -16,6 +16,7 @@
 #include "app/ctl/ctl_commands.h"
 #include "app/ctl/ctl_headless.h"
 #include "app/ctl/ctl_wire.h"
+#include "app/local_socket.h"
 #include "app/single_instance.h"
 #include "ui/duilib.h"
 
@@ -94,23 +95,18 @@ enum class Sent { kAnswered, kNotListening };
 // Sends the command to the running program and prints its answer; kNotListening when no
 // program listens (one that is ending, or another brevak-ctl that holds the lock).
 Sent SendToProgram(const QString& socket_path, const Command& c, ProgressLine& line, int& code) {
-  QLocalSocket socket;
-  socket.connectToServer(socket_path);
-  if (!socket.waitForConnected(kConnectMs)) return Sent::kNotListening;
-  const std::string request = EncodeRequest(ToArguments(c));
-  socket.write(request.data(), qint64(request.size()));
-  socket.flush();
+  LocalClient socket;
+  if (!socket.Connect(QFile::encodeName(socket_path).toStdString(), kConnectMs)) return Sent::kNotListening;
+  socket.WriteAll(EncodeRequest(ToArguments(c)));
   std::string buffer;
   QElapsedTimer clock;
   clock.start();
   Output out;
   while (clock.elapsed() < kAnswerLimitMs) {
-    if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(1000)) {
-      if (socket.state() != QLocalSocket::ConnectedState) break;
+    if (!socket.Read(buffer, 1000)) {
+      if (socket.closed()) break;
       continue;
     }
-    const QByteArray bytes = socket.readAll();
-    buffer.append(bytes.constData(), size_t(bytes.size()));
     for (;;) {
       const ParsedRecord r = ParseRecord(buffer);
       if (r.state == Parse::kIncomplete) break;
@@ -133,8 +129,7 @@ Sent SendToProgram(const QString& socket_path, const Command& c, ProgressLine& l
     }
   }
   out.code = kExitBusy;
-  out.err += socket.state() == QLocalSocket::ConnectedState ? "brevak-ctl: BREVAK did not answer in time\n"
-                                                            : "brevak-ctl: BREVAK ended before it answered\n";
+  out.err += socket.closed() ? "brevak-ctl: BREVAK ended before it answered\n" : "brevak-ctl: BREVAK did not answer in time\n";
   code = Print(out, line);
   return Sent::kAnswered;
 }

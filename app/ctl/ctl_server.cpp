@@ -17,7 +17,7 @@ constexpr int kRequestMs = 5000;
 bool PageHost::Busy() { return QApplication::activeModalWidget() != nullptr; }
 
 struct Server::Connection {
-  QPointer<QLocalSocket> peer;
+  QPointer<LocalPeer> peer;
   std::string buffer;
   bool taken = false;  // a request was read (or refused): the connection is no longer bare
 };
@@ -27,37 +27,33 @@ Server::Server(Host& host, std::function<void()> bring_forward)
 
 Server::~Server() = default;
 
-void Server::Adopt(QLocalSocket* peer) {
+void Server::Adopt(LocalPeer* peer) {
   auto c = std::make_shared<Connection>();
   c->peer = peer;
-  QObject::connect(peer, &QLocalSocket::readyRead, peer, [this, c] { OnReadable(c.get()); });
-  QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+  peer->on_readable = [this, c] { OnReadable(c.get()); };
   QTimer::singleShot(kBareConnectionMs, peer, [this, c] {
     if (!c->peer || c->taken || !c->buffer.empty()) return;
     c->taken = true;
     if (bring_forward_) bring_forward_();
-    c->peer->write("ok", 2);
-    c->peer->flush();
-    c->peer->disconnectFromServer();
+    c->peer->Write("ok");
+    c->peer->Close();
   });
   QTimer::singleShot(kRequestMs, peer, [c] {
-    if (c->peer && !c->taken) c->peer->disconnectFromServer();
+    if (c->peer && !c->taken) c->peer->Close();
   });
-  if (peer->bytesAvailable() > 0) OnReadable(c.get());
 }
 
 void Server::OnReadable(Connection* c) {
   if (!c->peer || c->taken) {
-    if (c->peer) c->peer->readAll();  // nothing more is read from a connection that was answered
+    if (c->peer) c->peer->ReadAll();  // nothing more is read from a connection that was answered
     return;
   }
-  const QByteArray bytes = c->peer->readAll();
-  c->buffer.append(bytes.constData(), size_t(bytes.size()));
+  c->buffer += c->peer->ReadAll();
   const ParsedRequest request = ParseRequest(c->buffer);
   if (request.state == Parse::kIncomplete && c->buffer.size() <= kMaxHeaderBytes + kMaxRequestBytes) return;
   c->taken = true;
   c->buffer.clear();
-  QPointer<QLocalSocket> peer = c->peer;
+  QPointer<LocalPeer> peer = c->peer;
   switch (request.state) {
     case Parse::kComplete: break;
     case Parse::kOtherVersion:
@@ -80,22 +76,20 @@ void Server::OnReadable(Connection* c) {
       std::get<Command>(std::move(parsed)),
       [peer](const std::string& line) {
         if (!peer) return;
-        peer->write(QByteArray::fromStdString(EncodeRecord(Tag::kProgress, line)));
-        peer->flush();
+        peer->Write(EncodeRecord(Tag::kProgress, line));
       },
       [this, peer](const Output& out) { Answer(peer, out); });
 }
 
-void Server::Answer(QPointer<QLocalSocket> peer, const Output& out) {
+void Server::Answer(QPointer<LocalPeer> peer, const Output& out) {
   // The client may have gone (Ctrl-C): the command has run all the same.
   if (!peer) return;
   std::string reply;
   if (!out.out.empty()) reply += EncodeRecord(Tag::kOut, out.out);
   if (!out.err.empty()) reply += EncodeRecord(Tag::kErr, out.err);
   reply += EncodeRecord(Tag::kExit, std::to_string(out.code));
-  peer->write(reply.data(), qint64(reply.size()));
-  peer->flush();
-  peer->disconnectFromServer();
+  peer->Write(reply);
+  peer->Close();
 }
 
 }  // namespace brevak::ctl

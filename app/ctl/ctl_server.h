@@ -3,12 +3,12 @@
 // request has it run by the page's Runner, and is answered when the command has ended; one that
 // sends nothing brings the window forward, as it always did.
 
-#include <QLocalSocket>
 #include <QPointer>
 #include <functional>
 #include <memory>
 
 #include "app/ctl/ctl_commands.h"
+#include "app/local_socket.h"
 #include "page/ms_1_page.h"
 
 namespace brevak::ctl {
@@ -37,13 +37,13 @@ class Server {
   Server(Host& host, std::function<void()> bring_forward);
   ~Server();
   // Takes over a new connection (the server's child): reads, runs, answers, closes.
-  void Adopt(QLocalSocket* peer);
+  void Adopt(LocalPeer* peer);
   Runner& runner() { return runner_; }
 
  private:
   struct Connection;
   void OnReadable(Connection* c);
-  void Answer(QPointer<QLocalSocket> peer, const Output& out);
+  void Answer(QPointer<LocalPeer> peer, const Output& out);
 
   Runner runner_;
   std::function<void()> bring_forward_;

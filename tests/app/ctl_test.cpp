@@ -3,7 +3,6 @@
 // half of the client's own). What a command asked for is on the mouse and in "pro.data"; a
 // refused one changes neither; a command that comes during a write is not lost.
 #include <QDialog>
-#include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
 #include <csignal>
@@ -88,13 +87,11 @@ class CtlTest : public AppTest, public ::testing::WithParamInterface<Path> {
       Start({Connection::kCable});
       host_ = std::make_unique<ctl::PageHost>(*profiles_, *macros_, wnd_->page());
       server_ = std::make_unique<ctl::Server>(*host_, [this] { ++brought_forward_; });
-      server_socket_ = std::make_unique<QLocalServer>();
-      server_socket_->setSocketOptions(QLocalServer::UserAccessOption);
+      // The program's own server, with Qt's client as another program would connect.
+      server_socket_ = std::make_unique<LocalServer>();
       socket_path_ = QString::fromStdString((root_ / "ctl.socket").string());
-      ASSERT_TRUE(server_socket_->listen(socket_path_));
-      QObject::connect(server_socket_.get(), &QLocalServer::newConnection, [this] {
-        while (QLocalSocket* peer = server_socket_->nextPendingConnection()) server_->Adopt(peer);
-      });
+      ASSERT_TRUE(server_socket_->Listen(socket_path_.toStdString()));
+      server_socket_->on_connection = [this](LocalPeer* peer) { server_->Adopt(peer); };
     } else {
       mouse_.Plug(Connection::kCable);
       headless_ = std::make_unique<ctl::Headless>();
@@ -186,7 +183,7 @@ class CtlTest : public AppTest, public ::testing::WithParamInterface<Path> {
   QString socket_path_;
   std::unique_ptr<ctl::PageHost> host_;
   std::unique_ptr<ctl::Server> server_;
-  std::unique_ptr<QLocalServer> server_socket_;
+  std::unique_ptr<LocalServer> server_socket_;
   std::unique_ptr<ctl::Headless> headless_;
   std::unique_ptr<ctl::Runner> runner_;
   std::vector<CallPtr> pending_;
