@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
+#include <QValidator>
 #include <QSlider>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -456,15 +456,30 @@ void CEditUI::SetSel(long start, long end) {
   edit()->setSelection(int(start), int(end - start));
 }
 
+namespace {
+
+// Digits only ("numberonly"); without a regular expression, whose engine would be loaded and
+// compiled at start-up for this alone.
+class DigitsValidator : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int&) const override {
+    for (QChar c : input) {
+      if (c < QLatin1Char('0') || c > QLatin1Char('9')) return Invalid;
+    }
+    return Acceptable;
+  }
+};
+
+}  // namespace
+
 void CEditUI::SetAttribute(std::u16string_view name, std::u16string_view value) {
   if (name == u"maxchar") SetMaxChar(ToInt(value));
   else if (name == u"readonly") SetReadOnly(IsTrue(value));
   else if (name == u"keycapture") SetKeyCapture(IsTrue(value));
   else if (name == u"align" && edit()) edit()->setAlignment(ToAlign(value));
   else if (name == u"numberonly" && edit()) {
-    edit()->setValidator(IsTrue(value) ? new QRegularExpressionValidator(
-                                             QRegularExpression(QStringLiteral("[0-9]*")), edit())
-                                       : nullptr);
+    edit()->setValidator(IsTrue(value) ? new DigitsValidator(edit()) : nullptr);
   } else CControlUI::SetAttribute(name, value);
 }
 
