@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <system_error>
 
 #include "platform/system.h"
@@ -40,12 +41,30 @@ ProfileRecord* AddDefaultProfile(ProfileList& list) {
   return list.back().get();
 }
 
+namespace {
+
+// Puts `src` (zeros where it is null) over `dst`, writing only the pieces that differ, so that
+// zeros over zeros leave untouched pages untouched.
+void WriteChanged(uint8_t* dst, const uint8_t* src, size_t n) {
+  static constexpr size_t kPiece = 4096;
+  static const uint8_t kZeros[kPiece] = {};
+  for (size_t at = 0; at < n; at += kPiece) {
+    const size_t len = std::min(kPiece, n - at);
+    const uint8_t* from = src ? src + at : kZeros;
+    if (std::memcmp(dst + at, from, len) != 0) std::memcpy(dst + at, from, len);
+  }
+}
+
+}  // namespace
+
 StoreLoad ParseProfileStore(std::span<const uint8_t> image, ProfileStoreHeader& header, ProfileList& list,
                             std::string* damage) {
   constexpr size_t kHeader = sizeof(ProfileStoreHeader), kRecord = sizeof(ProfileRecord);
   list.clear();
-  std::memset(&header, 0, kHeader);
-  if (!image.empty()) std::memcpy(&header, image.data(), std::min(image.size(), kHeader));
+  auto* into = reinterpret_cast<uint8_t*>(&header);
+  const size_t from_file = std::min(image.size(), kHeader);
+  if (from_file) WriteChanged(into, image.data(), from_file);
+  WriteChanged(into + from_file, nullptr, kHeader - from_file);
   const size_t whole = image.size() > kHeader ? (image.size() - kHeader) / kRecord : 0;
   for (size_t i = 0; i < std::min(whole, kMaxStoredProfiles); ++i) {
     auto r = std::make_unique_for_overwrite<ProfileRecord>();
@@ -76,13 +95,18 @@ std::vector<std::span<const uint8_t>> ProfileStoreImage(const ProfileStoreHeader
   return pieces;
 }
 
-ProfileStore::ProfileStore(fs::path file) : file_(std::move(file)), header_(std::make_unique<ProfileStoreHeader>()) {}
+void ProfileStore::FreeHeader::operator()(ProfileStoreHeader* h) const { std::free(h); }
+
+ProfileStore::ProfileStore(fs::path file)
+    : file_(std::move(file)), header_(static_cast<ProfileStoreHeader*>(std::calloc(1, sizeof(ProfileStoreHeader)))) {
+  if (!header_) throw std::bad_alloc();
+}
 
 StoreLoad ProfileStore::Load() {
   auto lock = Lock();
   list_.clear();
   unconfirmed_.clear();
-  std::memset(header_.get(), 0, sizeof(ProfileStoreHeader));
+  WriteChanged(reinterpret_cast<uint8_t*>(header_.get()), nullptr, sizeof(ProfileStoreHeader));
   list_changed_ = false;
 
   FileRead in = file_.Read(kMaxProfileStoreBytes);

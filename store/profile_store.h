@@ -98,7 +98,12 @@ class ProfileStore {
  private:
   StoreFile file_;
   std::recursive_mutex mutex_;
-  std::unique_ptr<ProfileStoreHeader> header_;
+  // Allocated zeroed and written only where the file differs: the reserved block is half a
+  // megabyte of zeros in every store we make, and pages never written cost no memory.
+  struct FreeHeader {
+    void operator()(ProfileStoreHeader* h) const;
+  };
+  std::unique_ptr<ProfileStoreHeader, FreeHeader> header_;
   ProfileList list_;
   std::atomic<bool> list_changed_ = false;
   std::set<const ProfileRecord*> unconfirmed_;
