@@ -70,6 +70,21 @@ constexpr int kFunctionKeys = 12;
 constexpr std::string_view kMenuItemPrefix = "ms_1_";
 constexpr std::string_view kCaptionSuffix = "_text";
 constexpr size_t kHelpColumns = 96;
+// Language keys spelt as they are ("titl_left_text"); on the command line a function goes by
+// the word a user types. The key's own spelling is still understood.
+constexpr std::pair<std::string_view, std::string_view> kSpokenNames[] = {
+    {"titl_left", "tilt_left"},
+    {"titl_right", "tilt_right"},
+};
+
+// A function's command-line name from its caption key, "_text" left off.
+std::string SpokenName(std::string_view caption_key) {
+  std::string_view name = caption_key.substr(0, caption_key.size() - kCaptionSuffix.size());
+  for (const auto& [key, spoken] : kSpokenNames) {
+    if (name == key) name = spoken;
+  }
+  return std::string(name);
+}
 
 Output Refuse(std::string reason) { return {kExitRefused, "", "brevak-ctl: " + std::move(reason) + "\n"}; }
 
@@ -128,7 +143,7 @@ const ButtonFunction* FunctionByName(const std::string& name) {
     if (f.menu_item.empty() || f.composed_caption) continue;
     if (f.menu_item.substr(kMenuItemPrefix.size()) == n) return &f;
     if (f.caption_key.size() > kCaptionSuffix.size() &&
-        f.caption_key.substr(0, f.caption_key.size() - kCaptionSuffix.size()) == n)
+        (f.caption_key.substr(0, f.caption_key.size() - kCaptionSuffix.size()) == n || SpokenName(f.caption_key) == n))
       return &f;
   }
   return nullptr;
@@ -138,7 +153,7 @@ std::string FunctionNames() {
   std::string names;
   for (const ButtonFunction& f : ButtonFunctionTable()) {
     if (f.menu_item.empty() || f.composed_caption || f.caption_key.empty()) continue;
-    std::string name(f.caption_key.substr(0, f.caption_key.size() - kCaptionSuffix.size()));
+    std::string name = SpokenName(f.caption_key);
     std::replace(name.begin(), name.end(), '_', '-');
     // Wrapped for a terminal of 100 columns.
     const size_t line = names.size() - names.rfind('\n');

@@ -208,6 +208,9 @@ TEST_P(CtlTest, CommandsLeaveTheMouseAndTheStoreAsAsked) {
       {"dpi, clamped", {"dpi", "1", "99999"}, [](const auto& d) { EXPECT_EQ(d.current().dpi_value[0], kDpiMax / kDpiStep); }},
       {"dpi stage", {"dpi-stage", "3"}, [](const auto& d) { EXPECT_EQ(d.current().dpi_stage_index, 2); }},
       {"button function", {"button", "3", "right-click"}, [](const auto& d) { EXPECT_EQ(d.current().button[2].function_code, 2); }},
+      {"button function by the word a user types", {"button", "5", "tilt-right"}, [](const auto& d) {
+         EXPECT_EQ(d.current().button[4].function_code, 14);
+       }},
       {"button shortcut", {"button", "4", "shortcut", "Ctrl+S"}, [](const auto& d) {
          const ButtonEntry& b = d.current().button[3];
          EXPECT_EQ(b.function_code, kFunctionShortcut);
