@@ -74,6 +74,8 @@ class BindingStore {
   std::vector<std::string> ClassesOf(std::u16string_view profile) const;
 
   std::vector<StoreEvent> TakeEvents() { return file_.TakeEvents(); }
+  // The last save wrote nothing (the change is held in memory until a save succeeds).
+  bool save_failing() const { return file_.failing(); }
 
  private:
   StoreFile file_;
