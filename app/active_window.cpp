@@ -94,6 +94,7 @@ ActiveWindowWatcher::ActiveWindowWatcher(std::function<void(const ActiveWindow&)
   notifier_ = new QSocketNotifier(xcb_get_file_descriptor(x_->c), QSocketNotifier::Read, this);
   QObject::connect(notifier_, &QSocketNotifier::activated, this, [this] { OnReadable(); });
   ReadActive();
+  OnReadable();  // what came while the first reply was awaited
 }
 
 ActiveWindowWatcher::~ActiveWindowWatcher() = default;
@@ -105,23 +106,26 @@ ActiveWindowWatcher::Sight ActiveWindowWatcher::sight() const {
 }
 
 void ActiveWindowWatcher::OnReadable() {
-  bool active_changed = false;
-  // Replies read meanwhile may have queued further events: drained until none is left.
-  while (xcb_generic_event_t* e = xcb_poll_for_event(x_->c)) {
-    if ((e->response_type & ~0x80) == XCB_PROPERTY_NOTIFY) {
-      const auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
-      if (p->window == x_->root && p->atom == x_->active) active_changed = true;
-      if (p->window == x_->root && p->atom == x_->wm_check) x_->CheckWindowManager();
+  for (;;) {
+    bool active_changed = false;
+    while (xcb_generic_event_t* e = xcb_poll_for_event(x_->c)) {
+      if ((e->response_type & ~0x80) == XCB_PROPERTY_NOTIFY) {
+        const auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
+        if (p->window == x_->root && p->atom == x_->active) active_changed = true;
+        if (p->window == x_->root && p->atom == x_->wm_check) x_->CheckWindowManager();
+      }
+      std::free(e);
     }
-    std::free(e);
+    if (!x_->ok()) {
+      // The X server went away: nothing more to follow, and the program goes on.
+      OutputDebugStringA("Active window: the X connection ended\n");
+      notifier_->setEnabled(false);
+      return;
+    }
+    if (!active_changed) return;
+    // Its replies may queue events that the socket no longer announces: looked at again.
+    ReadActive();
   }
-  if (!x_->ok()) {
-    // The X server went away: nothing more to follow, and the program goes on.
-    OutputDebugStringA("Active window: the X connection ended\n");
-    notifier_->setEnabled(false);
-    return;
-  }
-  if (active_changed) ReadActive();
 }
 
 void ActiveWindowWatcher::ReadActive() {
@@ -140,6 +144,8 @@ std::vector<std::string> ActiveWindowWatcher::OpenClasses() {
     classes.push_back(name);
   }
   std::sort(classes.begin(), classes.end());
+  // Events that came with these replies wait in the connection's queue: handled from the loop.
+  QMetaObject::invokeMethod(this, [this] { OnReadable(); }, Qt::QueuedConnection);
   return classes;
 }
 
