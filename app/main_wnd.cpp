@@ -80,15 +80,17 @@ void CMainWnd::InitWindow() {
 
 void CMainWnd::WatchActiveWindow() {
   windows_ = std::make_unique<ActiveWindowWatcher>([this](const ActiveWindow& w) { page_.WindowActivated(w); });
-  const char16_t* note = nullptr;
-  switch (windows_->sight()) {
-    case ActiveWindowWatcher::Sight::kAll: break;
-    case ActiveWindowWatcher::Sight::kX11Only: note = u"sight_x11_only_text"; break;
-    case ActiveWindowWatcher::Sight::kNoWindowManager: note = u"sight_no_wm_text"; break;
-    case ActiveWindowWatcher::Sight::kNone: note = u"sight_no_x_text"; break;
-  }
-  page_.SetWindowSight(note ? LanguageText(note) : std::u16string(),
-                       [this] { return windows_ ? windows_->OpenClasses() : std::vector<std::string>(); });
+  // Asked when the bindings are shown: a window manager may have come up after the program.
+  auto note = [this]() -> std::u16string {
+    switch (windows_ ? windows_->sight() : ActiveWindowWatcher::Sight::kNone) {
+      case ActiveWindowWatcher::Sight::kAll: return {};
+      case ActiveWindowWatcher::Sight::kX11Only: return LanguageText(u"sight_x11_only_text");
+      case ActiveWindowWatcher::Sight::kNoWindowManager: return LanguageText(u"sight_no_wm_text");
+      case ActiveWindowWatcher::Sight::kNone: return LanguageText(u"sight_no_x_text");
+    }
+    return {};
+  };
+  page_.SetWindowSight(note, [this] { return windows_ ? windows_->OpenClasses() : std::vector<std::string>(); });
 }
 
 void CMainWnd::ReportFirstShown() {

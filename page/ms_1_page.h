@@ -131,7 +131,7 @@ class CMS_1_Page : public CNotifyPump {
   void BindingsChanged();
   // What the window can see of the desktop's windows, told in the bindings dialog (empty: all),
   // and the classes of the programs whose windows are open now.
-  void SetWindowSight(std::u16string note, std::function<std::vector<std::string>()> open_classes) {
+  void SetWindowSight(std::function<std::u16string()> note, std::function<std::vector<std::string>()> open_classes) {
     sight_note_ = std::move(note);
     open_classes_ = std::move(open_classes);
   }
@@ -231,7 +231,7 @@ class CMS_1_Page : public CNotifyPump {
 
   DeviceHalf device_;
   BindingStore bindings_;
-  std::u16string sight_note_;
+  std::function<std::u16string()> sight_note_;
   std::function<std::vector<std::string>()> open_classes_;
   std::unique_ptr<Follower> follower_host_;
   std::unique_ptr<ProfileFollower> follower_;

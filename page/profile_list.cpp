@@ -208,7 +208,7 @@ void CMS_1_Page::EditBindings() {
       page_.device_.working.Read([&](const ProfileRecord& r) { name = FixedToString(r.name); });
       return name;
     }
-    std::u16string SightNote() override { return page_.sight_note_; }
+    std::u16string SightNote() override { return page_.sight_note_ ? page_.sight_note_() : std::u16string(); }
     std::u16string Add(const std::u16string& window_class) override {
       const std::u16string profile = Profile();
       std::u16string from;

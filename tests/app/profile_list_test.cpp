@@ -175,7 +175,7 @@ TEST_F(ProfileListTest, BindingsSwitchFollowRenamesAndGoWithTheirProfile) {
   unsetenv("DISPLAY");
   Seed({u"Desk", u"Game", u"Other"});
   const std::filesystem::path file = BindingsPathBeside(ProfileStorePath());
-  std::ofstream(file) << "steam_app_730\tGame\nXLogo\tOther\nno tab: damaged\n";
+  std::ofstream(file) << "steam_app_730\tGame\nXLogo\tOther\nKonsole\tDesk\nno tab: damaged\n";
   StartAndApply();
   ASSERT_FALSE(dialogs_.asked.empty());
   EXPECT_EQ(dialogs_.asked[0].rfind("warn Your program bindings were damaged", 0), 0u) << dialogs_.asked[0];
@@ -204,6 +204,19 @@ TEST_F(ProfileListTest, BindingsSwitchFollowRenamesAndGoWithTheirProfile) {
   ASSERT_TRUE(WaitForApply());
   EXPECT_EQ(WorkingName(), "Other");
 
+  // The Programs dialog's model: says what switching can see (no display here) and binds to the
+  // selected profile.
+  dialogs_.edit_bindings = [](BindingsModel& m) {
+    EXPECT_EQ(m.SightNote(), LanguageText(u"sight_no_x_text"));
+    EXPECT_EQ(m.Profile(), u"Other");
+    EXPECT_EQ(m.Add(u"steam_app_730"), Format(LanguageText(u"bindings_moved_text"), u"steam_app_730", u"Game", u"Other"));
+    EXPECT_EQ(m.Rows().size(), 3u);
+  };
+  Click("ms_1_profile_programs_btn");
+  EXPECT_EQ(dialogs_.asked.back(), "bindings");
+  dialogs_.edit_bindings = [](BindingsModel& m) { m.Remove({u"steam_app_730", u"Other"}); };
+  Click("ms_1_profile_programs_btn");
+
   // Renamed while selected: its binding follows; deleted: its binding goes.
   dialogs_.name = u"Played";
   Click("ms_1_profile_rename_btn");
@@ -211,7 +224,8 @@ TEST_F(ProfileListTest, BindingsSwitchFollowRenamesAndGoWithTheirProfile) {
   Click("ms_1_profile_delete_btn");
   ASSERT_TRUE(WaitForApply());
   EXPECT_EQ(Bytes(file).find("XLogo"), std::string::npos) << Bytes(file);
-  EXPECT_NE(Bytes(file).find("steam_app_730\tGame\n"), std::string::npos) << Bytes(file);
+  EXPECT_EQ(Bytes(file).find("steam_app_730"), std::string::npos) << Bytes(file);
+  EXPECT_NE(Bytes(file).find("Konsole\tDesk\n"), std::string::npos) << Bytes(file);
   if (display) setenv("DISPLAY", saved_display.c_str(), 1);
 }
 
