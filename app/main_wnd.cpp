@@ -71,10 +71,26 @@ void CMainWnd::InitWindow() {
   GetWidget()->setWindowTitle(CDuiString(LanguageText(u"mouse_name_text")).q());
   hook_ = LoadHookLibrary(ProgramFolder() + u"/");
   page_.StartUp();
+  WatchActiveWindow();
   // USB arrivals reach the page through the driver builds' own monitors; there is no separate
   // device-interface notification to register on this system.
   GetWidget()->winId();  // the native window exists from here, so its exposure can be watched
   new ExposeWatcher(GetWidget()->windowHandle(), [this] { ReportFirstShown(); });
+}
+
+void CMainWnd::WatchActiveWindow() {
+  windows_ = std::make_unique<ActiveWindowWatcher>([this](const ActiveWindow& w) { page_.WindowActivated(w); });
+  // Asked when the bindings are shown: a window manager may have come up after the program.
+  auto note = [this]() -> std::u16string {
+    switch (windows_ ? windows_->sight() : ActiveWindowWatcher::Sight::kNone) {
+      case ActiveWindowWatcher::Sight::kAll: return {};
+      case ActiveWindowWatcher::Sight::kX11Only: return LanguageText(u"sight_x11_only_text");
+      case ActiveWindowWatcher::Sight::kNoWindowManager: return LanguageText(u"sight_no_wm_text");
+      case ActiveWindowWatcher::Sight::kNone: return LanguageText(u"sight_no_x_text");
+    }
+    return {};
+  };
+  page_.SetWindowSight(note, [this] { return windows_ ? windows_->OpenClasses() : std::vector<std::string>(); });
 }
 
 void CMainWnd::ReportFirstShown() {
@@ -288,7 +304,8 @@ LRESULT CMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled) {
   // The widgets go with the window; their last focus changes must not reach the page.
   RemoveVirtualWnd("MS_1_Page");
   CloseDpiIndicator();
-  // Gone with the window: the end may still wait for a write to finish.
+  // No switch once the window goes: the end may still wait for a write to finish.
+  windows_.reset();
   tray_menu_.reset();
   tray_.DeleteTrayIcon();
   KillTimer(GetHWND(), kTimerDpiIndicator);

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "app/active_window.h"
 #include "dialogs/small_dialogs.h"
 #include "macro/hook_binding.h"
 #include "page/ms_1_page.h"
@@ -73,11 +74,15 @@ class CMainWnd : public WindowImplBase {
   void OnTrayWaitTimer();
   // The check item shows whether the entry is there (brevak-ctl may have changed it).
   void ShowAutostartState();
+  // Follows the desktop's active window and tells the page what it can see.
+  void WatchActiveWindow();
 
   ProfileStore& profiles_;
   CMS_1_Page page_;
   CTrayIcon tray_;
   std::unique_ptr<CMenuWnd> tray_menu_;
+  // The desktop's active window, for a profile per program.
+  std::unique_ptr<ActiveWindowWatcher> windows_;
   HWND dpi_ = nullptr;
   HookLibrary hook_;
   bool connected_ = false;

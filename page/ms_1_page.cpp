@@ -8,13 +8,38 @@
 #include "page/paint_manager_view.h"
 #include "platform/text.h"
 
+#include <QApplication>
+
 namespace brevak {
+
+// The program as the follower sees it: busy while a dialog of ours is open or a write runs.
+class CMS_1_Page::Follower : public FollowerHost {
+ public:
+  explicit Follower(CMS_1_Page& page) : page_(page) {}
+  bool Busy() override { return QApplication::activeModalWidget() || page_.device_.writing(); }
+  std::u16string Selected() override {
+    std::u16string name;
+    page_.device_.working.Read([&](const ProfileRecord& r) { name = FixedToString(r.name); });
+    return name;
+  }
+  std::u16string BoundProfile(const ActiveWindow& w) override {
+    const Binding* b = page_.bindings_.Find(w.instance, w.window_class);
+    return b ? b->profile : std::u16string();
+  }
+  bool SwitchTo(const std::u16string& name) override { return page_.SwitchByName(name); }
+
+ private:
+  CMS_1_Page& page_;
+};
 
 CMS_1_Page::CMS_1_Page(ProfileStore& profiles, MacroStore& macros)
     : profiles_(profiles), macros_(macros), key_text_([](uint8_t usage) { return UsageToKeyText(usage); }),
-      device_(profiles) {}
+      device_(profiles), bindings_(BindingsPathBeside(profiles.file())) {}
 
-CMS_1_Page::~CMS_1_Page() { ShutDown(); }
+CMS_1_Page::~CMS_1_Page() {
+  follower_.reset();
+  ShutDown();
+}
 
 void CMS_1_Page::Show(std::string_view control, bool visible) {
   if (view_) view_->SetVisible(control, visible);
@@ -29,11 +54,19 @@ void CMS_1_Page::BindControls() {
 }
 
 void CMS_1_Page::StartUp() {
+  StoreLoad profiles_load;
   {
     auto lock = profiles_.Lock();
-    LoadProfileStore(profiles_);
+    profiles_load = LoadProfileStore(profiles_);
   }
   LoadMacroStore(macros_);
+  // Bindings of profiles deleted while the bindings could not follow go, but only against a
+  // list read whole: a repaired one may lack profiles the user still has elsewhere.
+  if (bindings_.Load() != StoreLoad::kFirstRun && profiles_load == StoreLoad::kLoaded) {
+    bindings_.KeepProfiles(ProfileNames());
+  }
+  follower_host_ = std::make_unique<Follower>(*this);
+  follower_ = std::make_unique<ProfileFollower>(*follower_host_);
   {
     // A library repaired, moved aside or lost gets back what the buttons hold.
     auto lock = profiles_.Lock();
@@ -56,6 +89,33 @@ void CMS_1_Page::ShowWorkingRecord(bool list) {
 }
 
 void CMS_1_Page::RequestApply() { PostMessageW(main_window_, kMsgSettingsChanged, 0, 0); }
+
+void CMS_1_Page::WindowActivated(const ActiveWindow& w) {
+  OutputDebugStringA(("Active window: " + w.instance + " " + w.window_class + (w.ours ? " (ours)\n" : "\n")).c_str());
+  if (follower_) follower_->Activated(w);
+}
+
+void CMS_1_Page::BindingsChanged() {
+  if (follower_) follower_->Reconsider();
+  CollectStoreEvents();
+}
+
+// The follower's switch: the user's own, with the list showing it.
+bool CMS_1_Page::SwitchByName(const std::u16string& name) {
+  int index = -1;
+  {
+    auto lock = profiles_.Lock();
+    const auto& list = profiles_.list();
+    for (size_t i = 0; i < list.size() && index < 0; ++i) {
+      if (EqualsNoCase(FixedToString(list[i]->name), name)) index = int(i);
+    }
+  }
+  if (index < 0) return false;
+  OutputDebugStringA(("Profile per program: switching to " + Utf16ToUtf8(name) + "\n").c_str());
+  if (controls_ && controls_->profile_list) controls_->profile_list->SelectItem(index, false, false);
+  SwitchProfile(index);
+  return true;
+}
 
 void CMS_1_Page::SelectProfile(int index) {
   if (device_.working.Select(index)) device_.worker.RequestFullWrite();
@@ -131,6 +191,7 @@ void CMS_1_Page::NoteUndelivered(const ApplyReport& end) {
 void CMS_1_Page::CollectStoreEvents() {
   for (StoreEvent& e : profiles_.TakeEvents()) store_events_.push_back(std::move(e));
   for (StoreEvent& e : macros_.TakeEvents()) store_events_.push_back(std::move(e));
+  for (StoreEvent& e : bindings_.TakeEvents()) store_events_.push_back(std::move(e));
   if ((store_events_.empty() && notices_.empty()) || store_events_posted_) return;
   store_events_posted_ = true;
   PostMessageW(main_window_, kMsgStoreEvents, 0, 0);
@@ -173,8 +234,9 @@ void CMS_1_Page::OnDeviceTimer(UINT_PTR id) {
 std::u16string StoreEventText(const StoreEvent& e) {
   const std::u16string file = Utf8ToUtf16(e.file.filename().string());
   const std::u16string kept = Utf8ToUtf16(e.kept_as.string());
-  const std::u16string what =
-      LanguageText(e.file.filename() == MacroStorePath().filename() ? u"store_macros_text" : u"store_profiles_text");
+  const std::u16string what = LanguageText(e.file.filename() == MacroStorePath().filename() ? u"store_macros_text"
+                                           : e.file.filename() == kBindingsFileName      ? u"store_bindings_text"
+                                                                                          : u"store_profiles_text");
   switch (e.kind) {
     case StoreEventKind::kRepaired: return Format(LanguageText(u"store_repaired_text"), what, kept);
     case StoreEventKind::kMovedAside: return Format(LanguageText(u"store_moved_text"), file, kept, what);

@@ -17,8 +17,10 @@
 #include "page/device_half.h"
 #include "page/page_dialogs.h"
 #include "page/page_view.h"
+#include "page/profile_follower.h"
 #include "platform/winapi.h"
 #include "protocol/ble_transport.h"
+#include "store/bindings_store.h"
 #include "store/macro_store.h"
 #include "store/profile_store.h"
 #include "store/store_events.h"
@@ -125,6 +127,18 @@ class CMS_1_Page : public CNotifyPump {
   }
   DeviceHalf& device() { return device_; }
 
+  // A profile per program. The desktop's active window changed (the main window watches it).
+  void WindowActivated(const ActiveWindow& w);
+  // The bindings changed elsewhere (brevak-ctl): the active window is weighed again.
+  void BindingsChanged();
+  // What the window can see of the desktop's windows, told in the bindings dialog (empty: all),
+  // and the classes of the programs whose windows are open now.
+  void SetWindowSight(std::function<std::u16string()> note, std::function<std::vector<std::string>()> open_classes) {
+    sight_note_ = std::move(note);
+    open_classes_ = std::move(open_classes);
+  }
+  BindingStore& bindings() { return bindings_; }
+
  protected:
   const DUI_MSGMAP* GetMessageMap() const override;
 
@@ -183,6 +197,12 @@ class CMS_1_Page : public CNotifyPump {
   void ResetProfile();
   void ExportSelectedProfile();
   void ImportProfileFile();
+  // The programs bound to profiles: shown, added and removed (profile_list.cpp).
+  void EditBindings();
+  // The follower's view of the program.
+  class Follower;
+  friend class Follower;
+  bool SwitchByName(const std::u16string& name);
   PageDialogs& dialogs() { return dialogs_ ? *dialogs_ : modal_dialogs_; }
 
   void Show(std::string_view control, bool visible);
@@ -212,6 +232,11 @@ class CMS_1_Page : public CNotifyPump {
   const ProfileRecord* refused_told_for_ = nullptr;
 
   DeviceHalf device_;
+  BindingStore bindings_;
+  std::function<std::u16string()> sight_note_;
+  std::function<std::vector<std::string>()> open_classes_;
+  std::unique_ptr<Follower> follower_host_;
+  std::unique_ptr<ProfileFollower> follower_;
 };
 
 }  // namespace brevak

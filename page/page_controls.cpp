@@ -84,6 +84,7 @@ void CMS_1_Page::LookUpControls() {
   c.profile_import = find("ms_1_profile_import_btn");
   c.profile_export = find("ms_1_profile_export_btn");
   c.profile_reset = find("ms_1_profile_reset_btn");
+  c.profile_programs = find("ms_1_profile_programs_btn");
   c.reset = find("ms_1_btn_reset");
   for (size_t i = 0; i < kToggleCount; ++i) {
     as(c.toggle[i], kSectionToggles[i].toggle);

@@ -64,6 +64,7 @@ struct CMS_1_Page::Controls {
   CListUI* profile_list = nullptr;
   CControlUI *profile_add = nullptr, *profile_delete = nullptr, *profile_rename = nullptr,
              *profile_import = nullptr, *profile_export = nullptr, *profile_reset = nullptr,
+             *profile_programs = nullptr,
              *reset = nullptr;
   std::array<CCheckBoxUI*, kToggleCount> toggle{};
   std::array<CControlUI*, kToggleCount> section{};

@@ -89,4 +89,9 @@ void ModalPageDialogs::EditMacros(MacroStore& macros) {
   editor.ShowModal();
 }
 
+void ModalPageDialogs::EditBindings(BindingsModel& model) {
+  CMS_1_Bindings dialog(model);
+  dialog.Run(owner_);
+}
+
 }  // namespace brevak

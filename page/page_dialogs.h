@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dialogs/bindings_wnd.h"
 #include "dialogs/file_chooser.h"
 #include "platform/winapi.h"
 #include "store/macro_store.h"
@@ -45,6 +46,8 @@ class PageDialogs {
                            int32_t& count) = 0;
   // The macro editor over the library; returns once it is closed, its changes saved.
   virtual void EditMacros(MacroStore& macros) = 0;
+  // The programs bound to profiles, edited through `model`; returns once it is closed.
+  virtual void EditBindings(BindingsModel& model) { (void)model; }
 };
 
 // The program's: the small dialogs, modal over `owner`.
@@ -62,6 +65,7 @@ class ModalPageDialogs : public PageDialogs {
   bool SelectMacro(const MacroList& macros, std::u16string_view current, int32_t& index, int32_t& mode,
                    int32_t& count) override;
   void EditMacros(MacroStore& macros) override;
+  void EditBindings(BindingsModel& model) override;
   // The Hook library's table, which the shortcut dialog's key field and the macro editor capture
   // through.
   void SetHookTable(const HookFunctionTable* hooks) { hooks_ = hooks; }

@@ -26,6 +26,7 @@ bool CMS_1_Page::OnProfileButton(CControlUI* sender) {
   else if (sender == c.profile_reset || sender == c.reset) ResetProfile();
   else if (sender == c.profile_export) ExportSelectedProfile();
   else if (sender == c.profile_import) ImportProfileFile();
+  else if (sender == c.profile_programs) EditBindings();
   else return false;
   return true;
 }
@@ -93,11 +94,13 @@ void CMS_1_Page::DeleteProfile() {
   }
   if (!dialogs().Confirm("delete_profile_text")) return;
   int index = 0;
+  std::u16string removed_name;
   {
     auto lock = profiles_.Lock();
     auto& list = profiles_.list();
     const int removed = profiles_.header().selected_profile;
     if (removed < 0 || size_t(removed) >= list.size() || list.size() < 2) return;
+    removed_name = FixedToString(list[size_t(removed)]->name);
     profiles_.Confirm(list[size_t(removed)].get());  // its address is forgotten with it
     list.erase(list.begin() + removed);
     profiles_.MarkListChanged();
@@ -106,6 +109,8 @@ void CMS_1_Page::DeleteProfile() {
     device_.working.Select(index);
     if (controls_->profile_list) controls_->profile_list->RemoveAt(removed);
   }
+  // Its programs go with it (names are unique, so no other profile had them).
+  bindings_.ForgetProfile(removed_name);
   ShowSelectedProfile(index);
 }
 
@@ -130,6 +135,8 @@ void CMS_1_Page::RenameProfile() {
   if (controls_->profile_list) {
     if (CControlUI* item = controls_->profile_list->GetItemAt(index)) item->SetText(stored);
   }
+  bindings_.RenameProfile(current, stored);
+  if (follower_) follower_->Renamed(current, stored);
   CollectStoreEvents();
 }
 
@@ -177,6 +184,56 @@ void CMS_1_Page::ImportProfileFile() {
   ShowSelectedProfile(index);
   CollectStoreEvents();  // the library was saved when the profile brought macros
   TellWithheldMacros();
+}
+
+// The dialog's model over the bindings file: adds bind to the selected profile.
+void CMS_1_Page::EditBindings() {
+  class Model : public BindingsModel {
+   public:
+    explicit Model(CMS_1_Page& page) : page_(page) {}
+    std::vector<BindingRow> Rows() override {
+      std::vector<BindingRow> rows;
+      for (const Binding& b : page_.bindings_.list()) rows.push_back({Utf8ToUtf16(b.window_class), b.profile});
+      return rows;
+    }
+    std::vector<std::u16string> OpenClasses() override {
+      std::vector<std::u16string> classes;
+      if (page_.open_classes_) {
+        for (const std::string& c : page_.open_classes_()) classes.push_back(Utf8ToUtf16(c));
+      }
+      return classes;
+    }
+    std::u16string Profile() override {
+      std::u16string name;
+      page_.device_.working.Read([&](const ProfileRecord& r) { name = FixedToString(r.name); });
+      return name;
+    }
+    std::u16string SightNote() override { return page_.sight_note_ ? page_.sight_note_() : std::u16string(); }
+    std::u16string Add(const std::u16string& window_class) override {
+      const std::u16string profile = Profile();
+      std::u16string from;
+      const std::string cls = Utf16ToUtf8(window_class);
+      const BindingStore::BindResult result = page_.bindings_.Bind(cls, profile, &from);
+      page_.BindingsChanged();
+      switch (result) {
+        case BindingStore::BindResult::kBound: return {};
+        case BindingStore::BindResult::kAlreadyBound:
+          return Format(LanguageText(u"bindings_already_text"), window_class, profile);
+        case BindingStore::BindResult::kMoved:
+          return Format(LanguageText(u"bindings_moved_text"), window_class, from, profile);
+        case BindingStore::BindResult::kInvalid: return LanguageText(u"bindings_invalid_text");
+      }
+      return {};
+    }
+    void Remove(const BindingRow& row) override {
+      page_.bindings_.Unbind(Utf16ToUtf8(row.window_class), row.profile);
+      page_.BindingsChanged();
+    }
+
+   private:
+    CMS_1_Page& page_;
+  } model(*this);
+  dialogs().EditBindings(model);
 }
 
 }  // namespace brevak

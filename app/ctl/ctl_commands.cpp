@@ -45,6 +45,9 @@ constexpr VerbInfo kVerbs[] = {
     {Verb::kMacros, "macros", "macros", 0, 0, -1, false, false},
     {Verb::kExportMacro, "export-macro", "export-macro NAME FILE", 2, 2, 1, false, false},
     {Verb::kImportMacro, "import-macro", "import-macro FILE", 1, 1, 0, false, false},
+    {Verb::kBind, "bind", "bind NAME|INDEX CLASS", 2, 2, -1, false, false},
+    {Verb::kUnbind, "unbind", "unbind NAME|INDEX CLASS", 2, 2, -1, false, false},
+    {Verb::kBindings, "bindings", "bindings", 0, 0, -1, false, false},
 };
 
 const VerbInfo& InfoOf(Verb v) {
@@ -233,6 +236,8 @@ std::string HelpText() {
       FunctionNames() +
       ".\nMODIFIERS are ctrl, shift, alt and win joined by '+'; KEY is a letter, a digit, f1..f12 or\n"
       "enter, esc, backspace, tab, space, insert, delete, home, end, pageup, pagedown, up, down, left, right.\n"
+      "CLASS is the class of a program's windows (WM_CLASS): while such a window is the active one,\n"
+      "BREVAK switches to the profile bound to it.\n"
       "\nOptions:\n  --json      machine-readable output\n  --progress  progress of a write on stderr (the default "
       "on a terminal)\n  --help      this text\n  --version   the version\n"
       "\nExit codes: 0 done, 1 refused, 2 no mouse, 3 busy.\n";
@@ -625,6 +630,78 @@ void Runner::Execute() {
       if (index < 0) return done(Refuse("no macro " + c.operands[0]));
       if (!ExportMacro(*macros.list()[size_t(index)], c.operands[1])) return done(Refuse("cannot write " + c.operands[1]));
       done({});
+      return;
+    }
+    case Verb::kBind:
+    case Verb::kUnbind: {
+      const int index = find_profile(c.operands[0]);
+      if (index < 0) return done(Refuse("no profile " + c.operands[0]));
+      std::u16string name;
+      {
+        auto lock = profiles.Lock();
+        name = FixedToString(profiles.list()[size_t(index)]->name);
+      }
+      const std::string& cls = c.operands[1];
+      BindingStore& bindings = host.bindings();
+      Output out;
+      if (c.verb == Verb::kBind) {
+        std::u16string from;
+        switch (bindings.Bind(cls, name, &from)) {
+          case BindingStore::BindResult::kInvalid:
+            return done(Refuse("CLASS is 1.." + std::to_string(kMaxWindowClassBytes) + " bytes"));
+          case BindingStore::BindResult::kMoved:
+            out.err = "brevak-ctl: " + cls + " switched to " + Utf16ToUtf8(from) + "; now to " + Utf16ToUtf8(name) + "\n";
+            break;
+          default: break;
+        }
+      } else if (!bindings.Unbind(cls, name)) {
+        return done(Refuse(cls + " is not bound to " + Utf16ToUtf8(name)));
+      }
+      host.BindingsChanged();
+      if (bindings.save_failing()) {
+        return done(Refuse(std::string(kBindingsFileName) + " could not be saved; the change is not kept on disk"));
+      }
+      if (c.json) {
+        out.out = "{\"class\":" + Json(cls) + ",\"profile\":" + Json(Utf16ToUtf8(name)) +
+                  ",\"profile_index\":" + std::to_string(index + 1) + ",\"bound\":" +
+                  (c.verb == Verb::kBind ? "true" : "false") + "}\n";
+      }
+      done(out);
+      return;
+    }
+    case Verb::kBindings: {
+      Output out;
+      auto lock = profiles.Lock();
+      const auto& list = profiles.list();
+      auto index_of = [&](const std::u16string& name) {
+        for (size_t i = 0; i < list.size(); ++i) {
+          if (EqualsNoCase(FixedToString(list[i]->name), name)) return int(i);
+        }
+        return -1;
+      };
+      if (c.json) {
+        out.out = "[";
+        bool first = true;
+        for (const Binding& b : host.bindings().list()) {
+          const int i = index_of(b.profile);
+          out.out += std::string(first ? "" : ",") + "{\"class\":" + Json(b.window_class) +
+                     ",\"profile\":" + Json(Utf16ToUtf8(b.profile)) +
+                     ",\"profile_index\":" + (i < 0 ? "null" : std::to_string(i + 1)) + "}";
+          first = false;
+        }
+        out.out += "]\n";
+      } else {
+        // By profile, in the list's order: "2 Game: steam_app_730, XLogo".
+        for (size_t i = 0; i < list.size(); ++i) {
+          const std::u16string name = FixedToString(list[i]->name);
+          const std::vector<std::string> classes = host.bindings().ClassesOf(name);
+          if (classes.empty()) continue;
+          out.out += std::to_string(i + 1) + " " + Utf16ToUtf8(name) + ":";
+          for (size_t k = 0; k < classes.size(); ++k) out.out += (k ? ", " : " ") + classes[k];
+          out.out += "\n";
+        }
+      }
+      done(out);
       return;
     }
     case Verb::kImportMacro: {

@@ -13,6 +13,7 @@
 
 #include "page/device_half.h"
 #include "platform/winapi.h"
+#include "store/bindings_store.h"
 #include "store/macro_store.h"
 #include "store/profile_store.h"
 
@@ -30,7 +31,8 @@ struct Output {
   std::string out, err;
 };
 
-enum class Verb { kStatus, kProfiles, kSwitch, kExport, kImport, kDpi, kDpiStage, kButton, kMacros, kExportMacro, kImportMacro };
+enum class Verb { kStatus, kProfiles, kSwitch, kExport, kImport, kDpi, kDpiStage, kButton, kMacros, kExportMacro, kImportMacro, kBind,
+                   kUnbind, kBindings };
 
 struct Command {
   Verb verb = Verb::kStatus;
@@ -55,6 +57,9 @@ class Host {
   virtual ProfileStore& profiles() = 0;
   virtual MacroStore& macros() = 0;
   virtual DeviceHalf& device() = 0;
+  virtual BindingStore& bindings() = 0;
+  // The bindings changed: the program weighs the active window again.
+  virtual void BindingsChanged() {}
   // The working record changed (`list`: the profile list or its selection too): shown.
   virtual void Changed(bool list) { (void)list; }
   // The user is in a modal dialog: a command is not run under their hands.

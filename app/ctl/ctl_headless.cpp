@@ -26,6 +26,7 @@ void Headless::Start() {
     LoadProfileStore(profiles_);
   }
   LoadMacroStore(macros_);
+  bindings_.Load();
   device_.Start();
 }
 
@@ -48,6 +49,7 @@ Output RunHeadless(const Command& c, const Runner::Progress& progress) {
   // window tells it in its message box.
   std::vector<StoreEvent> events = host.profiles().TakeEvents();
   for (StoreEvent& e : host.macros().TakeEvents()) events.push_back(std::move(e));
+  for (StoreEvent& e : host.bindings().TakeEvents()) events.push_back(std::move(e));
   for (const StoreEvent& e : events) result.err += "brevak-ctl: " + Utf16ToUtf8(StoreEventText(e)) + "\n";
   return result;
 }

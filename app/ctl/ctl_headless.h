@@ -18,10 +18,12 @@ class Headless : public Host {
   ProfileStore& profiles() override { return profiles_; }
   MacroStore& macros() override { return macros_; }
   DeviceHalf& device() override { return device_; }
+  BindingStore& bindings() override { return bindings_; }
 
  private:
   ProfileStore profiles_;
   MacroStore macros_;
+  BindingStore bindings_{BindingsPathBeside(profiles_.file())};
   HWND window_ = nullptr;
   DeviceHalf device_;
 };

@@ -22,6 +22,8 @@ class PageHost : public Host {
   ProfileStore& profiles() override { return profiles_; }
   MacroStore& macros() override { return macros_; }
   DeviceHalf& device() override { return page_.device(); }
+  BindingStore& bindings() override { return page_.bindings(); }
+  void BindingsChanged() override { page_.BindingsChanged(); }
   void Changed(bool list) override { page_.ShowWorkingRecord(list); }
   bool Busy() override;
 

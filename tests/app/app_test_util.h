@@ -58,6 +58,10 @@ class ScriptedDialogs : public PageDialogs {
     asked.push_back("macro editor");
     if (edit_macros) edit_macros(macros);
   }
+  void EditBindings(BindingsModel& model) override {
+    asked.push_back("bindings");
+    if (edit_bindings) edit_bindings(model);
+  }
   void Warn(std::string_view key) override { asked.push_back("warn " + std::string(key)); }
   void WarnText(std::u16string text) override { asked.push_back("warn " + Utf16ToUtf8(text)); }
   bool Confirm(std::string_view key) override {
@@ -82,6 +86,7 @@ class ScriptedDialogs : public PageDialogs {
   std::optional<MacroChoice> macro;
   std::u16string shown_macro;  // the button's macro the selection dialog was opened with
   std::function<void(MacroStore&)> edit_macros;
+  std::function<void(BindingsModel&)> edit_bindings;
 };
 
 class AppTest : public DataFolderTest {

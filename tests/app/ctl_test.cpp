@@ -282,6 +282,7 @@ TEST_P(CtlTest, ARefusedCommandChangesNothing) {
       {"dpi", "1", "fast"}, {"dpi", "7", "800"},  // a stage whose value is 0
       {"dpi-stage", "8"}, {"import", (root_ / "garbage.pro").string()}, {"import", (root_ / "missing.pro").string()},
       {"export", "Nope", (root_ / "out.pro").string()}, {"frobnicate"},
+      {"bind", "Nope", "XLogo"}, {"bind", "1", ""}, {"bind", "1"}, {"unbind", "1", "XLogo"},
   };
   const std::string before = FileBytes(ProfileStorePath());
   const auto frames_before = mouse_.State().frame_counts;
@@ -336,6 +337,22 @@ TEST_P(CtlTest, StatusListsAndExportsLeaveTheMouseAlone) {
   ASSERT_EQ(Run({"import", (root_ / "game.pro").string()}).code, ctl::kExitDone);
   EXPECT_EQ(Run({"profiles"}).out, "  1 Default\n  2 Game\n* 3 Game_1\n");
   EXPECT_EQ(ReadDisk().current().dpi_value[1], 40);
+}
+
+// Programs bound to profiles: listed by profile, moved from one profile to another, removed;
+// the file follows and nothing is written to the mouse.
+TEST_P(CtlTest, BindingsAreMadeListedAndRemoved) {
+  StartPath();
+  const auto frames_before = mouse_.State().frame_counts;
+  EXPECT_EQ(Run({"bind", "game", "steam_app_730"}).code, ctl::kExitDone);
+  EXPECT_EQ(Run({"bind", "1", "XLogo"}).code, ctl::kExitDone);
+  EXPECT_EQ(Run({"bind", "2", "xlogo"}).err, "brevak-ctl: xlogo switched to Default; now to Game\n");
+  EXPECT_EQ(Run({"bindings"}).out, "2 Game: steam_app_730, XLogo\n");
+  EXPECT_EQ(Run({"unbind", "2", "STEAM_APP_730"}).code, ctl::kExitDone);
+  EXPECT_EQ(Run({"--json", "bindings"}).out, "[{\"class\":\"XLogo\",\"profile\":\"Game\",\"profile_index\":2}]\n");
+  EXPECT_EQ(FileBytes(BindingsPathBeside(ProfileStorePath())).find("steam"), std::string::npos);
+  EXPECT_NE(FileBytes(BindingsPathBeside(ProfileStorePath())).find("XLogo\tGame\n"), std::string::npos);
+  EXPECT_EQ(mouse_.State().frame_counts, frames_before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, CtlTest, ::testing::Values(Path::kWindow, Path::kHeadless),

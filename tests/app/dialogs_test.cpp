@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QListWidget>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPointer>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogs/bindings_wnd.h"
 #include "dialogs/file_chooser.h"
 #include "dialogs/profile_name.h"
 #include "dialogs/small_dialogs.h"
@@ -248,6 +251,55 @@ TEST(ProfileNameDialog, RefusesEmptyAndTakenNamesAndReturnsTheNameAsTyped) {
   });
   EXPECT_EQ(rename.Run(nullptr), 0u);
   EXPECT_EQ(refusals, std::vector<std::string>{});
+}
+
+// The bindings dialog: a class chosen from the open windows or typed is added to the model, the
+// selected row removed, what the model says shown, and Escape closes it.
+TEST(BindingsDialog, AddsChosenAndTypedClassesRemovesTheSelectedAndClosesWithEscape) {
+  struct Model : BindingsModel {
+    std::vector<BindingRow> Rows() override { return rows; }
+    std::vector<std::u16string> OpenClasses() override { return {u"XCalc", u"XLogo"}; }
+    std::u16string Profile() override { return u"Game"; }
+    std::u16string SightNote() override { return u"only X11"; }
+    std::u16string Add(const std::u16string& c) override {
+      if (c == u"refused") return u"no";
+      rows.push_back({c, u"Game"});
+      return {};
+    }
+    void Remove(const BindingRow& r) override {
+      std::erase_if(rows, [&](const BindingRow& x) { return x.window_class == r.window_class; });
+    }
+    std::vector<BindingRow> rows;
+  } model;
+  CMS_1_Bindings dialog(model);
+  std::vector<int> counts;
+  QString note_after_refusal;
+  WhileModal([&](QWidget* w) {
+    auto* list = Child<QListWidget>(w, "bindings_list");
+    auto* combo = Child<QComboBox>(w, "bindings_open_combo");
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(combo->count(), 3);  // its hint, then the open windows
+    combo->setCurrentIndex(2);
+    Q_EMIT combo->activated(2);  // as the user's pick in its popup
+    ClickIn(w, "btn_add");
+    counts.push_back(list->count());
+    Type(w, "bindings_class_edit", "steam_app_730");
+    QTest::keyClick(Child<QLineEdit>(w, "bindings_class_edit"), Qt::Key_Return);
+    counts.push_back(list->count());
+    Type(w, "bindings_class_edit", "refused");
+    ClickIn(w, "btn_add");
+    if (auto* note = Child<QWidget>(w, "bindings_note")) note_after_refusal = note->property("text").toString();
+    list->setCurrentRow(0);
+    ClickIn(w, "btn_remove");
+    counts.push_back(list->count());
+    PressEscape(w, "bindings_class_edit", "btn_close");
+  });
+  EXPECT_EQ(dialog.Run(nullptr), 0u);
+  EXPECT_EQ(counts, (std::vector<int>{1, 2, 1}));
+  ASSERT_EQ(model.rows.size(), 1u);
+  EXPECT_EQ(model.rows[0].window_class, u"steam_app_730");
+  EXPECT_EQ(note_after_refusal, QStringLiteral("no"));
 }
 
 // A profile or macro name suggested as a file name stays one name in the chosen folder.

@@ -8,6 +8,8 @@
 #include <iterator>
 
 #include "app_test_util.h"
+#include "page/profile_follower.h"
+#include "store/bindings_store.h"
 #include "store/record_files.h"
 
 namespace brevak::test {
@@ -160,6 +162,71 @@ TEST_F(ProfileListTest, AddDeleteRenameAndResetReachTheMouseAndTheDisk) {
   ASSERT_TRUE(WaitForApply());
   EXPECT_EQ(mouse_.State().full_writes, ++full_writes);
   EXPECT_EQ(mouse_.State().light_effect, after.light_effect);
+}
+
+// A profile per program through the page: a damaged bindings file is told as the stores are; a
+// bound window held a second switches (the list and the mouse show it), another brings back the
+// hand choice, a dialog of ours open holds the switch until it closes; the bindings follow a
+// rename and go with a deleted profile.
+TEST_F(ProfileListTest, BindingsSwitchFollowRenamesAndGoWithTheirProfile) {
+  // Offscreen: the desktop's own windows must not take part.
+  const char* display = std::getenv("DISPLAY");
+  const std::string saved_display = display ? display : "";
+  unsetenv("DISPLAY");
+  Seed({u"Desk", u"Game", u"Other"});
+  const std::filesystem::path file = BindingsPathBeside(ProfileStorePath());
+  std::ofstream(file) << "steam_app_730\tGame\nXLogo\tOther\nKonsole\tDesk\nno tab: damaged\n";
+  StartAndApply();
+  ASSERT_FALSE(dialogs_.asked.empty());
+  EXPECT_EQ(dialogs_.asked[0].rfind("warn Your program bindings were damaged", 0), 0u) << dialogs_.asked[0];
+  const int full_writes = mouse_.State().full_writes;
+
+  const auto activate = [&](const char* cls) {
+    wnd_->page().WindowActivated({"instance", cls, false});
+    AdvanceClock(ProfileFollower::kSettleMs);
+    ASSERT_TRUE(WaitForApply());
+  };
+  activate("steam_app_730");
+  EXPECT_EQ(WorkingName(), "Game");
+  EXPECT_EQ(List()->GetCurSel(), 1);
+  activate("XTerm");
+  EXPECT_EQ(WorkingName(), "Desk");
+  EXPECT_EQ(mouse_.State().full_writes, full_writes + 2);
+
+  // A dialog of ours open: no switch until it closes.
+  QWidget modal;
+  modal.setWindowModality(Qt::ApplicationModal);
+  modal.show();
+  activate("XLogo");
+  EXPECT_EQ(WorkingName(), "Desk");
+  modal.close();
+  AdvanceClock(ProfileFollower::kBusyRetryMs);
+  ASSERT_TRUE(WaitForApply());
+  EXPECT_EQ(WorkingName(), "Other");
+
+  // The Programs dialog's model: says what switching can see (no display here) and binds to the
+  // selected profile.
+  dialogs_.edit_bindings = [](BindingsModel& m) {
+    EXPECT_EQ(m.SightNote(), LanguageText(u"sight_no_x_text"));
+    EXPECT_EQ(m.Profile(), u"Other");
+    EXPECT_EQ(m.Add(u"steam_app_730"), Format(LanguageText(u"bindings_moved_text"), u"steam_app_730", u"Game", u"Other"));
+    EXPECT_EQ(m.Rows().size(), 3u);
+  };
+  Click("ms_1_profile_programs_btn");
+  EXPECT_EQ(dialogs_.asked.back(), "bindings");
+  dialogs_.edit_bindings = [](BindingsModel& m) { m.Remove({u"steam_app_730", u"Other"}); };
+  Click("ms_1_profile_programs_btn");
+
+  // Renamed while selected: its binding follows; deleted: its binding goes.
+  dialogs_.name = u"Played";
+  Click("ms_1_profile_rename_btn");
+  EXPECT_EQ(Bytes(file).find("XLogo\tPlayed\n") != std::string::npos, true) << Bytes(file);
+  Click("ms_1_profile_delete_btn");
+  ASSERT_TRUE(WaitForApply());
+  EXPECT_EQ(Bytes(file).find("XLogo"), std::string::npos) << Bytes(file);
+  EXPECT_EQ(Bytes(file).find("steam_app_730"), std::string::npos) << Bytes(file);
+  EXPECT_NE(Bytes(file).find("Konsole\tDesk\n"), std::string::npos) << Bytes(file);
+  if (display) setenv("DISPLAY", saved_display.c_str(), 1);
 }
 
 TEST_F(ProfileListTest, FilesAreChosenImportedAndRefusedWithoutLosingAnything) {

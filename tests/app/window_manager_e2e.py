@@ -28,7 +28,7 @@ MAIN_TITLE = "^BREVAK APEX$"
 # Where the main window's close and Apply buttons are, from its top-left corner.
 CLOSE_BUTTON = (800 - 23, 22)
 APPLY_BUTTON = (448, 544)
-NEW_BUTTON = (41, 330)
+NEW_BUTTON = (41, 296)
 # The frames of a whole profile without macros: the full-write frame, DPI, lighting, polling, buttons.
 FULL_WRITE_FRAMES = 5
 INDICATOR_TITLE = "^DPIWnd$"
