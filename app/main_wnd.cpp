@@ -1,6 +1,7 @@
 #include "app/main_wnd.h"
 
 #include <QCursor>
+#include <QIcon>
 #include <QEvent>
 #include <QMenu>
 #include <QWidget>
@@ -44,6 +45,7 @@ class ExposeWatcher : public QObject {
 CMainWnd::CMainWnd(ProfileStore& profiles, MacroStore& macros) : profiles_(profiles), page_(profiles, macros) {}
 
 CMainWnd::~CMainWnd() {
+  page_.device().monitor.SetPowerListener(nullptr);
   RemoveVirtualWnd("MS_1_Page");
   CloseDpiIndicator();
   // Worker joined, then connections and builds released.
@@ -70,6 +72,7 @@ void CMainWnd::InitWindow() {
   ShowAutostartState();
   GetWidget()->setWindowTitle(CDuiString(LanguageText(u"mouse_name_text")).q());
   hook_ = LoadHookLibrary(ProgramFolder() + u"/");
+  page_.device().monitor.SetPowerListener([this](const PowerState& power) { OnPowerChanged(power); });
   page_.StartUp();
   // USB arrivals reach the page through the driver builds' own monitors; there is no separate
   // device-interface notification to register on this system.
@@ -97,6 +100,36 @@ void CMainWnd::Notify(TNotifyUI& msg) {
 
 void CMainWnd::CreateTray() {
   tray_.CreateTrayIcon(GetHWND(), kIconFile, LanguageText(u"mouse_name_text"), UIMSG_TRAYICON);
+  tray_tip_.clear();
+  tray_look_.reset();
+  if (power_known_) ShowBatteryInTray();
+}
+
+void CMainWnd::OnPowerChanged(const PowerState& power) {
+  power_ = power;
+  power_known_ = true;
+  ShowBatteryInTray();
+  const std::optional<int> due = battery_alarm_.Take(power);
+  if (!due) return;
+  const bool critical = *due <= kCriticalBatteryPercent;
+  notifier_.Notify(LanguageText(critical ? u"battery_critical_title_text" : u"battery_low_title_text"),
+                   Format(LanguageText(critical ? u"battery_critical_body_text" : u"battery_low_body_text"),
+                          power.percent),
+                   critical ? DesktopNotifier::Urgency::kCritical : DesktopNotifier::Urgency::kNormal);
+}
+
+void CMainWnd::ShowBatteryInTray() {
+  // Only what changed: a tray icon set again is sent to the desktop again.
+  std::u16string tip = TrayToolTip(power_);
+  if (tip != tray_tip_) {
+    tray_.SetToolTip(tip);
+    tray_tip_ = std::move(tip);
+  }
+  const TrayBatteryLook look = TrayLookOf(power_);
+  if (tray_look_ != look) {
+    tray_.SetIcon(TrayIconWithBattery(QIcon(CPaintManagerUI::ResourceFile(kIconFile).q()), look));
+    tray_look_ = look;
+  }
 }
 
 void CMainWnd::ShowAutostartState() {
@@ -289,6 +322,7 @@ LRESULT CMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled) {
   RemoveVirtualWnd("MS_1_Page");
   CloseDpiIndicator();
   // Gone with the window: the end may still wait for a write to finish.
+  page_.device().monitor.SetPowerListener(nullptr);
   tray_menu_.reset();
   tray_.DeleteTrayIcon();
   KillTimer(GetHWND(), kTimerDpiIndicator);
