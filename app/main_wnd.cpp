@@ -24,21 +24,22 @@ constexpr char kIconFile[] = "skin/brevak.svg";
 // Pages of "device_tab_switch".
 constexpr int kMousePage = 0, kNoDevicePage = 1;
 
-// Tells the window each time its native window is exposed on screen.
+// Tells the window each time its native window is exposed on screen or stops being so
+// (hidden, minimised).
 class ExposeWatcher : public QObject {
  public:
-  ExposeWatcher(QWindow* w, std::function<void()> on_exposed)
-      : QObject(w), window_(w), on_exposed_(std::move(on_exposed)) {
+  ExposeWatcher(QWindow* w, std::function<void(bool)> on_expose)
+      : QObject(w), window_(w), on_expose_(std::move(on_expose)) {
     w->installEventFilter(this);
   }
   bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::Expose && window_->isExposed()) on_exposed_();
+    if (e->type() == QEvent::Expose) on_expose_(window_->isExposed());
     return false;
   }
 
  private:
   QWindow* window_;
-  std::function<void()> on_exposed_;
+  std::function<void(bool)> on_expose_;
 };
 }  // namespace
 
@@ -77,7 +78,10 @@ void CMainWnd::InitWindow() {
   // USB arrivals reach the page through the driver builds' own monitors; there is no separate
   // device-interface notification to register on this system.
   GetWidget()->winId();  // the native window exists from here, so its exposure can be watched
-  new ExposeWatcher(GetWidget()->windowHandle(), [this] { ReportFirstShown(); });
+  new ExposeWatcher(GetWidget()->windowHandle(), [this](bool exposed) {
+    if (exposed) ReportFirstShown();
+    page_.device().monitor.SetDisplayShown(exposed);
+  });
 }
 
 void CMainWnd::ReportFirstShown() {
@@ -146,6 +150,8 @@ void CMainWnd::SetStartWithDesktop(bool on) {
 }
 
 void CMainWnd::StartPutAway(int tray_wait_ms) {
+  // It may never be exposed, so no exposure would say that it is not seen.
+  page_.device().monitor.SetDisplayShown(false);
   if (HasTray()) {
     ShowWindow(false, false);
     return;

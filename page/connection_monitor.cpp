@@ -220,15 +220,26 @@ void ConnectionMonitor::StartChargeAnimation() {
   power_.charge = PowerState::Charge::kCharging;
   ShowPowerText(u"charging_text", true);
   // A running animation keeps its phase; each charging report would restart it otherwise.
-  if (charge_animating_) return;
   charge_animating_ = true;
-  SetTimer(window_, kTimerChargeAnimation, kChargeAnimationMs, nullptr);
+  RunChargeTimer();
 }
 
 void ConnectionMonitor::StopChargeAnimation() {
-  if (!charge_animating_) return;
   charge_animating_ = false;
-  KillTimer(window_, kTimerChargeAnimation);
+  RunChargeTimer();
+}
+
+void ConnectionMonitor::SetDisplayShown(bool shown) {
+  display_shown_ = shown;
+  RunChargeTimer();
+}
+
+void ConnectionMonitor::RunChargeTimer() {
+  const bool run = charge_animating_ && display_shown_;
+  if (run == charge_timer_running_) return;
+  charge_timer_running_ = run;
+  if (run) SetTimer(window_, kTimerChargeAnimation, kChargeAnimationMs, nullptr);
+  else KillTimer(window_, kTimerChargeAnimation);
 }
 
 void ConnectionMonitor::ShowPowerText(std::u16string text, bool key) {

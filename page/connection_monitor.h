@@ -65,6 +65,10 @@ class ConnectionMonitor {
   // Called on the window thread whenever power() changes (level, charge, connection), after
   // the message or timer that changed it; never for a report that repeats what was known.
   void SetPowerListener(std::function<void(const PowerState&)> listener) { power_listener_ = std::move(listener); }
+  // Whether the battery display can be seen (the window is on screen). The charge animation
+  // ticks only then: a program in the tray with the mouse on its cable would otherwise wake
+  // every 30 ms to move a bar no one sees.
+  void SetDisplayShown(bool shown);
 
   // Binds the builds and opens every connection, checks for the Bluetooth mouse, starts the
   // Bluetooth link and posts kMsgConnectionChanged.
@@ -111,6 +115,8 @@ class ConnectionMonitor {
   void ShowBatteryLevel(int percent);
   void StartChargeAnimation();
   void StopChargeAnimation();
+  // Runs timer 531 exactly while the animation is on and can be seen.
+  void RunChargeTimer();
   // The power controls change only when what they show changes: the receiver repeats its power
   // report every second, and an idle program must not repaint for it.
   // `key`: `text` is a key of the language file.
@@ -144,6 +150,8 @@ class ConnectionMonitor {
   std::array<bool, kConnections.size()> arrival_pending_{};  // settling wait running
   int charge_animation_ = 0;
   bool charge_animating_ = false;
+  bool display_shown_ = true;
+  bool charge_timer_running_ = false;
   // What the power controls show (the label: is a key, text); nothing until told.
   std::optional<std::pair<bool, std::u16string>> power_text_;
   int power_progress_ = -1;

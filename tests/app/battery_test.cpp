@@ -116,5 +116,25 @@ TEST_F(AppTest, TheTrayShowsTheBatteryAndTheConnection) {
   EXPECT_EQ(wnd_->tray().ToolTip().utf8(), "BREVAK APEX · last 56% · asleep");
 }
 
+// On the cable the battery bar animates, but only while the window is on screen: in the tray
+// nothing ticks.
+TEST_F(AppTest, TheChargeAnimationTicksOnlyWhileTheWindowIsSeen) {
+  Start({Connection::kCable});
+  auto* bar = Find<CProgressUI>("ms_1_progress_power");
+  ASSERT_NE(bar, nullptr);
+  auto moves = [&] {
+    const int before = bar->GetValue();
+    AdvanceClock(3 * kChargeAnimationMs);
+    return bar->GetValue() != before;
+  };
+  EXPECT_TRUE(moves());
+  wnd_->ShowWindow(false, false);
+  QApplication::processEvents();
+  EXPECT_FALSE(moves()) << "hidden";
+  wnd_->ShowWindow(true, false);
+  QApplication::processEvents();
+  EXPECT_TRUE(moves()) << "shown again";
+}
+
 }  // namespace
 }  // namespace brevak::test
