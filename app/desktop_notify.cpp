@@ -1,11 +1,15 @@
 #include "app/desktop_notify.h"
 
+#include <unistd.h>
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QStringList>
 #include <QVariantMap>
+#include <cstdlib>
+#include <string>
 
 #include "platform/log.h"
 
@@ -21,6 +25,14 @@ constexpr int kServerDefaultTimeout = -1;
 constexpr int kCallTimeoutMs = 5000;
 
 QString Q(const std::u16string& s) { return QString::fromUtf16(s.data(), qsizetype(s.size())); }
+
+// Without an address and without the user's bus socket, libdbus would autolaunch a bus of its
+// own that outlives the program, and no desktop would listen on it.
+bool SessionBusKnown() {
+  if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address && *address) return true;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return runtime && *runtime && access((std::string(runtime) + "/bus").c_str(), F_OK) == 0;
+}
 }  // namespace
 
 DesktopNotifier::DesktopNotifier() : answers_(std::make_unique<QObject>()) {}
@@ -33,6 +45,10 @@ void DesktopNotifier::Unavailable(const QString& why) {
 }
 
 void DesktopNotifier::Notify(const std::u16string& summary, const std::u16string& body, Urgency urgency) {
+  if (!SessionBusKnown()) {
+    Unavailable(QStringLiteral("no session bus"));
+    return;
+  }
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) {
     Unavailable(bus.lastError().isValid() ? bus.lastError().message() : QStringLiteral("no session bus"));
