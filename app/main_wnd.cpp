@@ -1,6 +1,7 @@
 #include "app/main_wnd.h"
 
 #include <QCursor>
+#include <QIcon>
 #include <QEvent>
 #include <QMenu>
 #include <QWidget>
@@ -23,27 +24,29 @@ constexpr char kIconFile[] = "skin/brevak.svg";
 // Pages of "device_tab_switch".
 constexpr int kMousePage = 0, kNoDevicePage = 1;
 
-// Tells the window each time its native window is exposed on screen.
+// Tells the window each time its native window is exposed on screen or stops being so
+// (hidden, minimised).
 class ExposeWatcher : public QObject {
  public:
-  ExposeWatcher(QWindow* w, std::function<void()> on_exposed)
-      : QObject(w), window_(w), on_exposed_(std::move(on_exposed)) {
+  ExposeWatcher(QWindow* w, std::function<void(bool)> on_expose)
+      : QObject(w), window_(w), on_expose_(std::move(on_expose)) {
     w->installEventFilter(this);
   }
   bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::Expose && window_->isExposed()) on_exposed_();
+    if (e->type() == QEvent::Expose) on_expose_(window_->isExposed());
     return false;
   }
 
  private:
   QWindow* window_;
-  std::function<void()> on_exposed_;
+  std::function<void(bool)> on_expose_;
 };
 }  // namespace
 
 CMainWnd::CMainWnd(ProfileStore& profiles, MacroStore& macros) : profiles_(profiles), page_(profiles, macros) {}
 
 CMainWnd::~CMainWnd() {
+  page_.device().monitor.SetPowerListener(nullptr);
   RemoveVirtualWnd("MS_1_Page");
   CloseDpiIndicator();
   // Worker joined, then connections and builds released.
@@ -70,12 +73,16 @@ void CMainWnd::InitWindow() {
   ShowAutostartState();
   GetWidget()->setWindowTitle(CDuiString(LanguageText(u"mouse_name_text")).q());
   hook_ = LoadHookLibrary(ProgramFolder() + u"/");
+  page_.device().monitor.SetPowerListener([this](const PowerState& power) { OnPowerChanged(power); });
   page_.StartUp();
   WatchActiveWindow();
   // USB arrivals reach the page through the driver builds' own monitors; there is no separate
   // device-interface notification to register on this system.
   GetWidget()->winId();  // the native window exists from here, so its exposure can be watched
-  new ExposeWatcher(GetWidget()->windowHandle(), [this] { ReportFirstShown(); });
+  new ExposeWatcher(GetWidget()->windowHandle(), [this](bool exposed) {
+    if (exposed) ReportFirstShown();
+    page_.device().monitor.SetDisplayShown(exposed);
+  });
 }
 
 void CMainWnd::WatchActiveWindow() {
@@ -113,6 +120,36 @@ void CMainWnd::Notify(TNotifyUI& msg) {
 
 void CMainWnd::CreateTray() {
   tray_.CreateTrayIcon(GetHWND(), kIconFile, LanguageText(u"mouse_name_text"), UIMSG_TRAYICON);
+  tray_tip_.clear();
+  tray_look_.reset();
+  if (power_known_) ShowBatteryInTray();
+}
+
+void CMainWnd::OnPowerChanged(const PowerState& power) {
+  power_ = power;
+  power_known_ = true;
+  ShowBatteryInTray();
+  const std::optional<int> due = battery_alarm_.Take(power);
+  if (!due) return;
+  const bool critical = *due <= kCriticalBatteryPercent;
+  notifier_.Notify(LanguageText(critical ? u"battery_critical_title_text" : u"battery_low_title_text"),
+                   Format(LanguageText(critical ? u"battery_critical_body_text" : u"battery_low_body_text"),
+                          power.percent),
+                   critical ? DesktopNotifier::Urgency::kCritical : DesktopNotifier::Urgency::kNormal);
+}
+
+void CMainWnd::ShowBatteryInTray() {
+  // Only what changed: a tray icon set again is sent to the desktop again.
+  std::u16string tip = TrayToolTip(power_);
+  if (tip != tray_tip_) {
+    tray_.SetToolTip(tip);
+    tray_tip_ = std::move(tip);
+  }
+  const TrayBatteryLook look = TrayLookOf(power_);
+  if (tray_look_ != look) {
+    tray_.SetIcon(TrayIconWithBattery(QIcon(CPaintManagerUI::ResourceFile(kIconFile).q()), look));
+    tray_look_ = look;
+  }
 }
 
 void CMainWnd::ShowAutostartState() {
@@ -129,6 +166,8 @@ void CMainWnd::SetStartWithDesktop(bool on) {
 }
 
 void CMainWnd::StartPutAway(int tray_wait_ms) {
+  // It may never be exposed, so no exposure would say that it is not seen.
+  page_.device().monitor.SetDisplayShown(false);
   if (HasTray()) {
     ShowWindow(false, false);
     return;
@@ -306,6 +345,8 @@ LRESULT CMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled) {
   CloseDpiIndicator();
   // No switch once the window goes: the end may still wait for a write to finish.
   windows_.reset();
+  // The power listener too.
+  page_.device().monitor.SetPowerListener(nullptr);
   tray_menu_.reset();
   tray_.DeleteTrayIcon();
   KillTimer(GetHWND(), kTimerDpiIndicator);

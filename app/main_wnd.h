@@ -4,8 +4,13 @@
 // no-device warning and the DPI indicator, and shuts everything down in order.
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/active_window.h"
+#include "app/battery_alarm.h"
+#include "app/desktop_notify.h"
+#include "app/tray_battery.h"
 #include "dialogs/small_dialogs.h"
 #include "macro/hook_binding.h"
 #include "page/ms_1_page.h"
@@ -32,6 +37,8 @@ class CMainWnd : public WindowImplBase {
   CDPIMsg* dpi_indicator() const { return dynamic_cast<CDPIMsg*>(CWindowWnd::FromHandle(dpi_)); }
   const HookLibrary& hook() const { return hook_; }
   CTrayIcon& tray() { return tray_; }
+  // What the mouse last said of its power, as the tray shows it.
+  const PowerState& power() const { return power_; }
   // Called once, when the window is first shown on screen (for the start-up report).
   std::function<void()> on_first_shown;
   // Calls on_first_shown if it has not been called yet; also for a window put away at once.
@@ -71,6 +78,10 @@ class CMainWnd : public WindowImplBase {
   // and stand alone otherwise, where the user can see them.
   bool OnScreen() const;
   void CreateTray();
+  // The mouse's level, charge or connection changed: the tray follows, and a low battery is
+  // announced on the desktop.
+  void OnPowerChanged(const PowerState& power);
+  void ShowBatteryInTray();
   void OnTrayWaitTimer();
   // The check item shows whether the entry is there (brevak-ctl may have changed it).
   void ShowAutostartState();
@@ -84,6 +95,12 @@ class CMainWnd : public WindowImplBase {
   // The desktop's active window, for a profile per program.
   std::unique_ptr<ActiveWindowWatcher> windows_;
   HWND dpi_ = nullptr;
+  PowerState power_;
+  bool power_known_ = false;  // told at least once; until then the tray shows the plain icon
+  std::u16string tray_tip_;
+  std::optional<TrayBatteryLook> tray_look_;
+  BatteryAlarm battery_alarm_;
+  DesktopNotifier notifier_;
   HookLibrary hook_;
   bool connected_ = false;
   bool warning_open_ = false;

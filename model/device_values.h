@@ -27,6 +27,8 @@ inline constexpr int kPollingHsOptions = 7;
 
 // Below this battery level, while discharging, the user is warned.
 inline constexpr int kLowBatteryPercent = 15;
+// Nearly empty: the last warning before the mouse turns itself off.
+inline constexpr int kCriticalBatteryPercent = 5;
 
 // The largest value of each slider setting (the smallest is 0), as the layout's sliders offer.
 inline constexpr int32_t kBrightnessMax = 15;

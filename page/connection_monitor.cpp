@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <tuple>
 
 #include "model/device_values.h"
 #include "page/page_messages.h"
@@ -17,6 +18,8 @@ namespace {
 constexpr char kSleepLabel[] = "ms_1_sleep_label";
 constexpr char kLowPowerLabel[] = "ms_1_low_power_label";
 constexpr char kNoPollingLabel[] = "ms_1_prate_none_label";
+// Labels no one but the monitor shows or hides, so it knows what they show.
+constexpr const char* kOwnLabels[] = {kSleepLabel, kLowPowerLabel};
 
 // The connection chips: the control shown, its label, and the label's full and short texts.
 struct Chip {
@@ -54,6 +57,12 @@ ConnectionMonitor::~ConnectionMonitor() { Release(); }
 
 void ConnectionMonitor::Show(std::string_view control, bool visible) {
   if (!view_) return;
+  static_assert(std::size(kOwnLabels) == std::tuple_size_v<decltype(label_shown_)>);
+  for (size_t i = 0; i < std::size(kOwnLabels); ++i) {
+    if (control != kOwnLabels[i]) continue;
+    if (label_shown_[i] == int8_t(visible)) return;
+    label_shown_[i] = int8_t(visible);
+  }
   view_->SetVisible(control, visible);
   for (size_t i = 0; i < std::size(kChips); ++i) {
     if (control == kChips[i].indicator && chip_shown_[i] != visible) {
@@ -79,6 +88,7 @@ void ConnectionMonitor::Bind() {
   if (ble_) ble_->Start();
   flags_.any_connected = AnyPresent(flags_) ? 1 : 0;
   PostMessageW(window_, kMsgConnectionChanged, 0, 0);
+  TellPower();
 }
 
 // Opens one connection at start-up. A build that is not bound leaves its connection closed.
@@ -98,10 +108,7 @@ void ConnectionMonitor::Open(const ConnectionRow& row) {
   if (row.transport == Transport::kCable) {
     flags_.mouse_silent = opened ? 0 : 1;
     Show(kSleepLabel, !opened);
-    if (opened) {
-      if (view_) view_->SetResourceText(kPowerLabel, "charging_text");
-      SetTimer(window_, kTimerChargeAnimation, kChargeAnimationMs, nullptr);
-    }
+    if (opened) StartChargeAnimation();
   }
   if (opened && row.watchdog_timer) SetTimer(window_, row.watchdog_timer, kWatchdogMs, nullptr);
   Show(row.indicator, opened != 0);
@@ -110,6 +117,7 @@ void ConnectionMonitor::Open(const ConnectionRow& row) {
 void ConnectionMonitor::AnnounceBluetooth() {
   if (flags_.ble_connected) OnBleConnection();
   else OnBleDisconnection();
+  TellPower();
 }
 
 void ConnectionMonitor::Release() {
@@ -119,6 +127,12 @@ void ConnectionMonitor::Release() {
 }
 
 bool ConnectionMonitor::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  const bool mine = HandleMessage(msg, wParam, lParam);
+  if (mine) TellPower();
+  return mine;
+}
+
+bool ConnectionMonitor::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (const ConnectionRow* row = RowOfMessage(msg)) {
     if (msg == row->device_msg) {
       if (wParam == 1) OnArrival(*row);
@@ -152,6 +166,12 @@ bool ConnectionMonitor::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 bool ConnectionMonitor::OnTimer(UINT_PTR id) {
+  const bool mine = HandleTimer(id);
+  if (mine) TellPower();
+  return mine;
+}
+
+bool ConnectionMonitor::HandleTimer(UINT_PTR id) {
   if (const ConnectionRow* row = RowOfTimer(id)) {
     if (id == row->arrival_timer) FinishArrival(*row);
     else OnWatchdog(*row);
@@ -163,7 +183,7 @@ bool ConnectionMonitor::OnTimer(UINT_PTR id) {
       if (ble_ && !ble_->registration_held()) ble_->RegisterNotifications();
       return true;
     case kTimerChargeAnimation:
-      if (view_) view_->SetProgress(kPowerProgress, charge_animation_);
+      ShowPowerProgress(charge_animation_);
       charge_animation_ += 2;
       if (charge_animation_ > 100) charge_animation_ = 0;
       return true;
@@ -197,8 +217,52 @@ void ConnectionMonitor::RefreshTransportPanel() {
 }
 
 void ConnectionMonitor::StartChargeAnimation() {
-  if (view_) view_->SetResourceText(kPowerLabel, "charging_text");
-  SetTimer(window_, kTimerChargeAnimation, kChargeAnimationMs, nullptr);
+  power_.charge = PowerState::Charge::kCharging;
+  ShowPowerText(u"charging_text", true);
+  // A running animation keeps its phase; each charging report would restart it otherwise.
+  charge_animating_ = true;
+  RunChargeTimer();
+}
+
+void ConnectionMonitor::StopChargeAnimation() {
+  charge_animating_ = false;
+  RunChargeTimer();
+}
+
+void ConnectionMonitor::SetDisplayShown(bool shown) {
+  display_shown_ = shown;
+  RunChargeTimer();
+}
+
+void ConnectionMonitor::RunChargeTimer() {
+  const bool run = charge_animating_ && display_shown_;
+  if (run == charge_timer_running_) return;
+  charge_timer_running_ = run;
+  if (run) SetTimer(window_, kTimerChargeAnimation, kChargeAnimationMs, nullptr);
+  else KillTimer(window_, kTimerChargeAnimation);
+}
+
+void ConnectionMonitor::ShowPowerText(std::u16string text, bool key) {
+  if (power_text_ && power_text_->first == key && power_text_->second == text) return;
+  if (view_) {
+    if (key) view_->SetResourceText(kPowerLabel, Utf16ToUtf8(text));
+    else view_->SetText(kPowerLabel, text);
+  }
+  power_text_.emplace(key, std::move(text));
+}
+
+void ConnectionMonitor::ShowPowerProgress(int value) {
+  if (value == power_progress_) return;
+  power_progress_ = value;
+  if (view_) view_->SetProgress(kPowerProgress, value);
+}
+
+void ConnectionMonitor::TellPower() {
+  power_.link = ChooseTransport(flags_);
+  power_.present = AnyPresent(flags_);
+  if (power_ == told_power_) return;
+  told_power_ = power_;
+  if (power_listener_) power_listener_(power_);
 }
 
 void ConnectionMonitor::ConnectionChanged(bool any) {
@@ -210,8 +274,8 @@ void ConnectionMonitor::ShowAsleepIfSilent() {
   if (AnyAnswering(flags_)) return;
   Show(kSleepLabel, true);
   // The bar keeps the last level; the label says it is not a current one.
-  if (view_ && last_battery_ >= 0 && flags_.wired_state != kPresent)
-    view_->SetText(kPowerLabel, Format(LanguageText(u"battery_last_text"), last_battery_));
+  if (last_battery_ >= 0 && flags_.wired_state != kPresent)
+    ShowPowerText(Format(LanguageText(u"battery_last_text"), last_battery_));
 }
 
 void ConnectionMonitor::OnArrival(const ConnectionRow& row) {
@@ -266,8 +330,10 @@ void ConnectionMonitor::OnRemoval(const ConnectionRow& row) {
     Show(kSleepLabel, true);
     Show(row.indicator, false);
     RefreshTransportPanel();
-    if (view_) view_->SetText(kPowerLabel, u"");
-    KillTimer(window_, kTimerChargeAnimation);
+    ShowPowerText(u"");
+    StopChargeAnimation();
+    // Off its charger the mouse runs on its battery; how full it is, its next report says.
+    power_.charge = PowerState::Charge::kUnknown;
   } else {
     std::atomic<int32_t>& answering = AnsweringOf(flags_, row.transport);
     if (answering) {
@@ -308,7 +374,7 @@ void ConnectionMonitor::OnBleDisconnection() {
   KillTimer(window_, kTimerBleNotify);
   // The charge animation belongs to the cable while it is present (start-up runs this path
   // with the cable plugged in): only Bluetooth's own charging display stops here.
-  if (flags_.wired_state != kPresent) KillTimer(window_, kTimerChargeAnimation);
+  if (flags_.wired_state != kPresent) StopChargeAnimation();
   if (ble_) ble_->OnDisconnected();
   Show(kBleIndicator, false);
   ShowAsleepIfSilent();
@@ -317,6 +383,7 @@ void ConnectionMonitor::OnBleDisconnection() {
 
 void ConnectionMonitor::OnBleNotification(std::span<const uint8_t> value) {
   if (auto report = DecodeBleStatus(value)) OnStatus(nullptr, *report);
+  TellPower();
 }
 
 void ConnectionMonitor::OnWatchdog(const ConnectionRow& receiver) {
@@ -400,9 +467,8 @@ void ConnectionMonitor::ClearAnswering(Transport receiver) {
 void ConnectionMonitor::ShowBatteryLevel(int percent) {
   last_battery_ = percent;
   power_.percent = percent;
-  if (!view_) return;
-  view_->SetProgress(kPowerProgress, percent);
-  view_->SetText(kPowerLabel, Utf8ToUtf16(std::to_string(percent) + "%"));
+  ShowPowerProgress(percent);
+  ShowPowerText(Utf8ToUtf16(std::to_string(percent) + "%"));
 }
 
 void ConnectionMonitor::OnPowerStatus(const ConnectionRow* row, uint8_t v, uint8_t w) {
@@ -413,11 +479,9 @@ void ConnectionMonitor::OnPowerStatus(const ConnectionRow* row, uint8_t v, uint8
   // Low while discharging only: a mouse on its charger is being looked after.
   const bool discharging = v != kPowerChargeComplete && v != kPowerCharging;
   Show(kLowPowerLabel, discharging && w >= 1 && w < kLowBatteryPercent);
-  power_.charge = v == kPowerChargeComplete ? PowerState::Charge::kFull
-                 : v == kPowerCharging       ? PowerState::Charge::kCharging
-                                             : PowerState::Charge::kDischarging;
   if (v == kPowerChargeComplete) {
-    KillTimer(window_, kTimerChargeAnimation);
+    power_.charge = PowerState::Charge::kFull;
+    StopChargeAnimation();
     ShowBatteryLevel(100);
     if (ble) return;
     if (cable) {
@@ -435,7 +499,8 @@ void ConnectionMonitor::OnPowerStatus(const ConnectionRow* row, uint8_t v, uint8
     if (cable) ClearAnswering(receiver);
     else MarkAnswering(receiver);
   } else {
-    KillTimer(window_, kTimerChargeAnimation);
+    power_.charge = PowerState::Charge::kDischarging;
+    StopChargeAnimation();
     if (ble) {
       flags_.mouse_silent = 0;
       Show(kSleepLabel, false);

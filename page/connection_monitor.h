@@ -15,12 +15,15 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <span>
 
 #include "page/apply_worker.h"
 #include "page/connections.h"
 #include "page/page_view.h"
 #include "page/working_profile.h"
+#include "platform/text.h"
 #include "platform/winapi.h"
 #include "protocol/ble_transport.h"
 #include "protocol/driver_binding.h"
@@ -29,10 +32,16 @@
 
 namespace brevak {
 
-// What the mouse last said of its power; unknown until it reports.
+// What the mouse last said of its power; unknown until it reports. While it is asleep or away
+// `percent` is the last level it reported.
 struct PowerState {
   int percent = -1;  // -1: unknown
   enum class Charge { kUnknown, kDischarging, kCharging, kFull } charge = Charge::kUnknown;
+  // The connection the mouse answers on now (the one the next frame takes); kNone while it is
+  // asleep or away.
+  Transport link = Transport::kNone;
+  bool present = false;  // a cable, receiver or Bluetooth link is there, answering or not
+  bool operator==(const PowerState&) const = default;
 };
 
 class ConnectionMonitor {
@@ -53,6 +62,13 @@ class ConnectionMonitor {
   // Called whenever the lighting sub-panels must follow the working record's effect (every
   // transport panel refresh, and a lighting effect the mouse reports).
   void SetLightingPanels(std::function<void()> update) { lighting_panels_ = std::move(update); }
+  // Called on the window thread whenever power() changes (level, charge, connection), after
+  // the message or timer that changed it; never for a report that repeats what was known.
+  void SetPowerListener(std::function<void(const PowerState&)> listener) { power_listener_ = std::move(listener); }
+  // Whether the battery display can be seen (the window is on screen). The charge animation
+  // ticks only then: a program in the tray with the mouse on its cable would otherwise wake
+  // every 30 ms to move a bar no one sees.
+  void SetDisplayShown(bool shown);
 
   // Binds the builds and opens every connection, checks for the Bluetooth mouse, starts the
   // Bluetooth link and posts kMsgConnectionChanged.
@@ -84,6 +100,8 @@ class ConnectionMonitor {
   const PowerState& power() const { return power_; }
 
  private:
+  bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+  bool HandleTimer(UINT_PTR id);
   void Open(const ConnectionRow& row);
   void OnArrival(const ConnectionRow& row);
   void FinishArrival(const ConnectionRow& row);  // after the settling wait
@@ -96,6 +114,16 @@ class ConnectionMonitor {
   void OnBleDisconnection();
   void ShowBatteryLevel(int percent);
   void StartChargeAnimation();
+  void StopChargeAnimation();
+  // Runs timer 531 exactly while the animation is on and can be seen.
+  void RunChargeTimer();
+  // The power controls change only when what they show changes: the receiver repeats its power
+  // report every second, and an idle program must not repaint for it.
+  // `key`: `text` is a key of the language file.
+  void ShowPowerText(std::u16string text, bool key = false);
+  void ShowPowerProgress(int value);
+  // Brings power_'s connection up to date and tells the listener when power_ changed.
+  void TellPower();
   void MarkAnswering(Transport receiver);
   void ClearAnswering(Transport receiver);
   // Shows "ms_1_sleep_label" when no connection answers.
@@ -121,6 +149,16 @@ class ConnectionMonitor {
   BoundBuilds builds_{};
   std::array<bool, kConnections.size()> arrival_pending_{};  // settling wait running
   int charge_animation_ = 0;
+  bool charge_animating_ = false;
+  bool display_shown_ = true;
+  bool charge_timer_running_ = false;
+  // What the power controls show (the label: is a key, text); nothing until told.
+  std::optional<std::pair<bool, std::u16string>> power_text_;
+  int power_progress_ = -1;
+  // Visibility of the controls the monitor alone shows, by position in kOwnLabels; -1 unknown.
+  std::array<int8_t, 2> label_shown_{-1, -1};
+  std::function<void(const PowerState&)> power_listener_;
+  PowerState told_power_;
   int last_battery_ = -1;  // the last level the mouse reported, for the asleep display
   std::array<bool, 5> chip_shown_{};
   PowerState power_;

@@ -115,4 +115,14 @@ bool CTrayIcon::CreateTrayIcon(HWND receiver, const CDuiString& icon, const CDui
 
 void CTrayIcon::DeleteTrayIcon() { icon_.reset(); }
 
+void CTrayIcon::SetIcon(const QIcon& icon) {
+  if (icon_) icon_->setIcon(icon);
+}
+
+void CTrayIcon::SetToolTip(const CDuiString& tooltip) {
+  if (icon_) icon_->setToolTip(tooltip.q());
+}
+
+CDuiString CTrayIcon::ToolTip() const { return icon_ ? CDuiString(icon_->toolTip()) : CDuiString(); }
+
 }  // namespace brevak

@@ -12,6 +12,7 @@
 #include "ui/dui_string.h"
 
 class QMenu;
+class QIcon;
 class QSystemTrayIcon;
 
 namespace brevak {
@@ -70,6 +71,10 @@ class CTrayIcon {
                       UINT message = UIMSG_TRAYICON);
   void DeleteTrayIcon();
   bool IsCreated() const { return icon_ != nullptr; }
+  // Change a created icon; nothing without one.
+  void SetIcon(const QIcon& icon);
+  void SetToolTip(const CDuiString& tooltip);
+  CDuiString ToolTip() const;
 
  private:
   std::unique_ptr<QSystemTrayIcon> icon_;

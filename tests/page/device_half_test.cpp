@@ -253,6 +253,76 @@ TEST_F(DeviceTest, ConnectionChipsFitAndALowBatteryIsSaid) {
   EXPECT_FALSE(view_.Visible("ms_1_low_power_label")) << "charging";
 }
 
+// The receivers repeat their power report every second: one that says nothing new touches no
+// control and tells no listener, and nothing ticks between reports unless the mouse charges.
+struct PowerCase {
+  const char* what;
+  Connection via;
+  int level;
+  bool charging;
+  PowerState::Charge charge;
+};
+class RepeatedPowerTest : public DeviceTest, public testing::WithParamInterface<PowerCase> {
+ protected:
+  std::vector<PowerState> told;  // outlives the device half, which may tell until it ends
+};
+
+TEST_P(RepeatedPowerTest, UpdatesNothing) {
+  const PowerCase& c = GetParam();
+  monitor().SetPowerListener([&](const PowerState& p) { told.push_back(p); });
+  Start({c.via});
+  mouse_.SetBattery(c.level);
+  mouse_.SetCharging(c.charging);
+  Settle();
+  ASSERT_FALSE(told.empty());
+  EXPECT_EQ(told.back().charge, c.charge);
+  if (!c.charging) EXPECT_EQ(told.back().percent, c.level);
+  EXPECT_NE(told.back().link, Transport::kNone);
+  // The charge animation alone moves the bar, one step a tick, while charging.
+  const bool animating = c.charge == PowerState::Charge::kCharging;
+  int expected = view_.updates;
+  const size_t told_before = told.size();
+  for (int i = 0; i < 3; ++i) {
+    mouse_.SendPowerStatus(c.via);
+    RunUntilIdle();
+    AdvanceClock(kChargeAnimationMs);
+    expected += animating ? 1 : 0;
+  }
+  EXPECT_EQ(view_.updates, expected) << "a repeated report updated a control";
+  EXPECT_EQ(told.size(), told_before);
+  // Between reports nothing ticks, unless the mouse charges.
+  expected = view_.updates + (animating ? 900 / int(kChargeAnimationMs) : 0);
+  AdvanceClock(900);
+  EXPECT_EQ(view_.updates, expected);
+
+  // A report that says something new is shown and told.
+  const int before = view_.updates;
+  mouse_.SetCharging(false);
+  mouse_.SetBattery(c.level - 5);
+  Settle();
+  EXPECT_GT(view_.updates, before);
+  EXPECT_EQ(view_.progress["ms_1_progress_power"], c.level - 5);
+  ASSERT_GT(told.size(), told_before);
+  EXPECT_EQ(told.back().charge, PowerState::Charge::kDischarging);
+  EXPECT_EQ(told.back().percent, c.level - 5);
+
+  // Silent past the watchdog: asleep, still there, the last level kept.
+  const size_t told_awake = told.size();
+  AdvanceClock(kWatchdogMs);
+  ASSERT_EQ(told.size(), told_awake + 1);
+  EXPECT_EQ(told.back().link, Transport::kNone);
+  EXPECT_TRUE(told.back().present);
+  EXPECT_EQ(told.back().percent, c.level - 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Power, RepeatedPowerTest,
+    testing::Values(PowerCase{"Discharging4k", Connection::k4k, 57, false, PowerState::Charge::kDischarging},
+                    PowerCase{"Low1k", Connection::k1k, 9, false, PowerState::Charge::kDischarging},
+                    PowerCase{"Charging8k", Connection::k8k, 40, true, PowerState::Charge::kCharging},
+                    PowerCase{"Charged4k", Connection::k4k, 100, true, PowerState::Charge::kFull}),
+    [](const testing::TestParamInfo<PowerCase>& i) { return std::string(i.param.what); });
+
 TEST_F(DeviceTest, UndeliveredGroupsStayPendingUntilTheMouseTakesThem) {
   Start({Connection::k1k});
   PowerFrom(Connection::k1k);

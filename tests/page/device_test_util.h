@@ -44,6 +44,7 @@ class RecordingView : public PageView {
 
   const DWORD owner = GetCurrentThreadId();
   int foreign_calls = 0;
+  int updates = 0;  // every call, each an update of a control
   std::map<std::string, bool> visible, checked;
   std::map<std::string, std::u16string> text;
   std::map<std::string, int> progress, item;
@@ -51,6 +52,7 @@ class RecordingView : public PageView {
 
  private:
   void Here() {
+    ++updates;
     if (GetCurrentThreadId() != owner) ++foreign_calls;
   }
 };
