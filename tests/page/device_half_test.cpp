@@ -276,7 +276,9 @@ TEST_P(RepeatedPowerTest, UpdatesNothing) {
   Settle();
   ASSERT_FALSE(told.empty());
   EXPECT_EQ(told.back().charge, c.charge);
-  if (!c.charging) EXPECT_EQ(told.back().percent, c.level);
+  if (!c.charging) {
+    EXPECT_EQ(told.back().percent, c.level);
+  }
   EXPECT_NE(told.back().link, Transport::kNone);
   // The charge animation alone moves the bar, one step a tick, while charging.
   const bool animating = c.charge == PowerState::Charge::kCharging;
