@@ -17,13 +17,12 @@
 #include <atomic>
 #include <charconv>
 
+#include "ui/dark_style.h"
 #include "ui/paint_manager.h"
 
 namespace brevak {
 
 namespace {
-
-std::atomic<int> g_next_skin_id{1};
 
 std::string Ascii(std::u16string_view v) {
   std::string s;
@@ -217,25 +216,14 @@ void CControlUI::SetBkImage(const CDuiString& file) {
   UpdateSkin();
 }
 
+// Drawn by the application's style under the control's look (ui/dark_style.cpp): a property
+// costs nothing, where a style sheet of its own made Qt restyle the widget and its children.
 void CControlUI::UpdateSkin() {
   if (!widget_) return;
-  if (!skin_id_) skin_id_ = g_next_skin_id++;
-  widget_->setProperty("dui_skin", skin_id_);
-  QString rules;
-  if (bk_color_) {
-    rules += QStringLiteral("background-color: rgba(%1,%2,%3,%4);")
-                 .arg((bk_color_ >> 16) & 0xFF)
-                 .arg((bk_color_ >> 8) & 0xFF)
-                 .arg(bk_color_ & 0xFF)
-                 .arg((bk_color_ >> 24) & 0xFF);
-  }
-  if (!bk_image_.IsEmpty()) {
-    rules += QStringLiteral("border-image: url(\"%1\") 0 0 0 0 stretch stretch;")
-                 .arg(CPaintManagerUI::ResourceFile(bk_image_).q());
-  }
-  widget_->setStyleSheet(rules.isEmpty()
-                             ? QString()
-                             : QStringLiteral("*[dui_skin=\"%1\"] { %2 }").arg(skin_id_).arg(rules));
+  widget_->setProperty(kBkColorProperty, bk_color_ ? QVariant(uint(bk_color_)) : QVariant());
+  widget_->setProperty(kBkImageProperty, bk_image_.IsEmpty() ? QVariant()
+                                                             : QVariant(CPaintManagerUI::ResourceFile(bk_image_).q()));
+  widget_->update();
 }
 
 void CControlUI::SetFixedWidth(int cx) {
