@@ -24,6 +24,7 @@
 #include "app/ctl/ctl_server.h"
 #include "app/main_wnd.h"
 #include "app/single_instance.h"
+#include "platform/keyboard/keyboard_layout.h"
 #include "platform/format.h"
 
 using namespace brevak;
@@ -157,7 +158,11 @@ int main(int argc, char** argv) {
   if (auto code = ReadCommandLine(argc, argv, autostart)) return *code;
   // Reading the font configuration is the largest single step before the first text can be
   // laid out; it runs beside the application's own start and is done before any window exists.
-  std::thread fonts([] { FcInit(); });
+  // So does reading the keyboard layout the buttons' shortcut captions are named in.
+  std::thread fonts([] {
+    FcInit();
+    RefreshActiveLayout();
+  });
   // Our windows place themselves and the tray menu opens at the cursor, which Wayland does not
   // allow: on a Wayland desktop the program runs through its X server.
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&

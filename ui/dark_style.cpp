@@ -67,6 +67,26 @@ bool Has(const QWidget* w, QLatin1StringView cls) {
 }
 bool Has(const QWidget* w, const char* cls) { return Has(w, QLatin1StringView(cls)); }
 
+// A widget's classes read once, for the many questions one look asks.
+class Classes {
+ public:
+  explicit Classes(const QWidget* w) {
+    if (!w) return;
+    const QString v = w->property("class").toString();
+    for (QStringView part : QStringView(v).split(u' ', Qt::SkipEmptyParts)) parts_.push_back(part.toString());
+  }
+  bool operator()(const char* cls) const {
+    for (const QString& p : parts_) {
+      if (p == QLatin1StringView(cls)) return true;
+    }
+    return false;
+  }
+  bool empty() const { return parts_.isEmpty(); }
+
+ private:
+  QStringList parts_;
+};
+
 // A box as the skin draws it: fill, 1-pixel border, corner radius, padding inside the border.
 struct Box {
   QColor fill;    // invalid: none
@@ -138,8 +158,8 @@ void DrawOwnImage(QPainter* p, const QWidget* w, const QRect& r) {
   if (!path.isEmpty()) DrawImage(p, r, Image(path));
 }
 
-bool IsOption(const QWidget* w) {
-  return w && (w->property("ui").toString() == QLatin1String("Option") || Has(w, "pill") || Has(w, "stage"));
+bool IsOption(const QWidget* w, const Classes& has) {
+  return w && (has("pill") || has("stage") || w->property("ui").toString() == QLatin1String("Option"));
 }
 
 struct ButtonLook {
@@ -151,6 +171,7 @@ struct ButtonLook {
 };
 
 ButtonLook LookOfButton(const QStyleOption* opt, const QWidget* w) {
+  const Classes has(w);
   const bool enabled = opt->state & QStyle::State_Enabled;
   const bool hover = enabled && (opt->state & QStyle::State_MouseOver);
   const bool pressed = opt->state & QStyle::State_Sunken;
@@ -165,27 +186,27 @@ ButtonLook LookOfButton(const QStyleOption* opt, const QWidget* w) {
     l.box.fill = Rgb(c::kDisabledButton);
     l.box.border = Rgb(c::kDisabledBorder);
   }
-  if (Has(w, "small")) l.box.padding = QMargins(4, 2, 4, 2);
-  if (Has(w, "primary")) {
+  if (has("small")) l.box.padding = QMargins(4, 2, 4, 2);
+  if (has("primary")) {
     l.box = {Rgb(c::kAccent), Rgb(c::kAccent), 6, l.box.padding};
     if (hover) l.box.fill = l.box.border = Rgb(c::kAccentHover);
     if (pressed) l.box.fill = l.box.border = Rgb(c::kAccentPressed);
     l.text = Rgb(c::kOnAccent);
     l.bold = true;
   }
-  if (Has(w, "ghost")) {
+  if (has("ghost")) {
     l.box.fill = QColor();
     l.box.border = Rgb(c::kLine);
     l.text = Rgb(c::kSoft);
     if (hover) l.box.border = l.text = Rgb(c::kAccent);
     if (pressed) l.box.fill = Rgb(c::kDeep);
   }
-  if (Has(w, "caption_button")) {
+  if (has("caption_button")) {
     l.box = {QColor(), QColor(), 0, QMargins()};
     if (hover) l.box.fill = Rgb(c::kCaptionHover);
     if (pressed) l.box.fill = Rgb(c::kCaptionPressed);
   }
-  if (Has(w, "key")) {
+  if (has("key")) {
     l.box = {Rgb(c::kKey), Rgb(c::kKeyBorder), 6, QMargins(10, 2, 10, 2)};
     if (hover) l.box = {Rgb(c::kKeyHover), Rgb(c::kAccent), 6, l.box.padding};
     if (pressed) l.box.fill = Rgb(c::kDeep);
@@ -195,13 +216,13 @@ ButtonLook LookOfButton(const QStyleOption* opt, const QWidget* w) {
       l.italic = true;
     }
   }
-  if (Has(w, "swatch")) {
+  if (has("swatch")) {
     l.box.border = Rgb(hover ? c::kBright : c::kLine);
     if (pressed) l.box.border = Rgb(c::kAccent);
     l.box.radius = 3;
     l.box.padding = QMargins();
   }
-  if (IsOption(w)) {
+  if (IsOption(w, has)) {
     l.box = {Rgb(c::kPill), Rgb(c::kButtonBorder), 13, QMargins(8, 2, 8, 2)};
     l.text = Rgb(c::kField);
     if (pressed) l.box.fill = Rgb(c::kButtonPressed);
@@ -214,7 +235,7 @@ ButtonLook LookOfButton(const QStyleOption* opt, const QWidget* w) {
       l.text = Rgb(c::kOnAccent);
       l.bold = true;
     }
-    if (Has(w, "stage")) {
+    if (has("stage")) {
       l.box.radius = 11;
       l.box.padding = QMargins();
       l.bold = true;
@@ -234,12 +255,13 @@ struct CheckLook {
 };
 
 CheckLook LookOfCheck(const QStyleOption* opt, const QWidget* w) {
+  const Classes has(w);
   const bool hover = (opt->state & QStyle::State_Enabled) && (opt->state & QStyle::State_MouseOver);
   const bool checked = opt->state & QStyle::State_On;
   CheckLook l;
   l.text = Rgb(c::kText);
-  if (Has(w, "muted")) l.text = Rgb(c::kMuted);
-  if (Has(w, "section")) {
+  if (has("muted")) l.text = Rgb(c::kMuted);
+  if (has("section")) {
     l.box = {Rgb(c::kPill), Rgb(c::kSoftFrame), 6, QMargins(8, 0, 8, 0)};
     l.text = Rgb(c::kSoft);
     if (hover) {
@@ -265,15 +287,16 @@ CheckLook LookOfCheck(const QStyleOption* opt, const QWidget* w) {
 
 // Looks of plain widgets by class: panels, chips, previews, key numbers, the indicator.
 Box LookOfPanel(const QWidget* w) {
+  const Classes has(w);
   Box b;
-  if (Has(w, "root") || Has(w, "dialog") || Has(w, "body") || Has(w, "page")) b.fill = Rgb(c::kBackground);
-  if (Has(w, "dialog")) b.border = Rgb(c::kFrame);
-  if (Has(w, "popup")) b.border = Rgb(c::kLine);
-  if (Has(w, "side") || Has(w, "settings")) b.fill = Rgb(c::kSide);
-  if (Has(w, "chip")) b = {Rgb(c::kChip), Rgb(c::kChipBorder), 14, {}};
-  if (Has(w, "key_no")) b = {Rgb(c::kListHover), Rgb(c::kFrame), 11, {}};
-  if (Has(w, "preview")) b = {QColor(), Rgb(c::kLine), 4, {}};
-  if (Has(w, "dpi_toast")) b = {Rgb(c::kBackground), Rgb(c::kAccent), 8, {}};
+  if (has("root") || has("dialog") || has("body") || has("page")) b.fill = Rgb(c::kBackground);
+  if (has("dialog")) b.border = Rgb(c::kFrame);
+  if (has("popup")) b.border = Rgb(c::kLine);
+  if (has("side") || has("settings")) b.fill = Rgb(c::kSide);
+  if (has("chip")) b = {Rgb(c::kChip), Rgb(c::kChipBorder), 14, {}};
+  if (has("key_no")) b = {Rgb(c::kListHover), Rgb(c::kFrame), 11, {}};
+  if (has("preview")) b = {QColor(), Rgb(c::kLine), 4, {}};
+  if (has("dpi_toast")) b = {Rgb(c::kBackground), Rgb(c::kAccent), 8, {}};
   if (QColor own = OwnColor(w); own.isValid()) b.fill = own;
   return b;
 }
@@ -326,7 +349,8 @@ class DarkStyle : public QProxyStyle {
 
   // Fonts and text colours by class, as the layout names them.
   static void ApplyFontAndColour(QWidget* w) {
-    if (w->property("class").toString().isEmpty() && !w->property("hint").isValid()) return;
+    const Classes has(w);
+    if (has.empty()) return;
     QFont f = QApplication::font();
     bool font_set = false;
     auto bold = [&](int px) {
@@ -334,35 +358,35 @@ class DarkStyle : public QProxyStyle {
       f.setBold(true);
       font_set = true;
     };
-    if (Has(w, "title")) {
+    if (has("title")) {
       bold(14);
       f.setLetterSpacing(QFont::AbsoluteSpacing, 1);
       SetTextColor(w, c::kBright);
     }
-    if (Has(w, "subtitle")) SetTextColor(w, c::kDim);
-    if (Has(w, "muted")) SetTextColor(w, c::kMuted);
-    if (Has(w, "link")) bold(kFontPx), SetTextColor(w, c::kAccent);
-    if (Has(w, "field")) SetTextColor(w, c::kField);
-    if (Has(w, "value")) bold(kFontPx), SetTextColor(w, c::kAccent);
-    if (Has(w, "notice")) bold(kFontPx), SetTextColor(w, c::kBright);
-    if (Has(w, "battery_text")) bold(13), SetTextColor(w, c::kBright);
-    if (Has(w, "key_no")) bold(11), SetTextColor(w, c::kMuted);
-    if (Has(w, "dialog_title")) bold(14);
-    if (Has(w, "message")) SetTextColor(w, c::kSoft);
-    if (Has(w, "dpi_value")) {
+    if (has("subtitle")) SetTextColor(w, c::kDim);
+    if (has("muted")) SetTextColor(w, c::kMuted);
+    if (has("link")) bold(kFontPx), SetTextColor(w, c::kAccent);
+    if (has("field")) SetTextColor(w, c::kField);
+    if (has("value")) bold(kFontPx), SetTextColor(w, c::kAccent);
+    if (has("notice")) bold(kFontPx), SetTextColor(w, c::kBright);
+    if (has("battery_text")) bold(13), SetTextColor(w, c::kBright);
+    if (has("key_no")) bold(11), SetTextColor(w, c::kMuted);
+    if (has("dialog_title")) bold(14);
+    if (has("message")) SetTextColor(w, c::kSoft);
+    if (has("dpi_value")) {
       bold(22);
       f.setLetterSpacing(QFont::AbsoluteSpacing, 1);
       SetTextColor(w, c::kAccent);
     }
-    if (Has(w, "step")) SetTextColor(w, c::kStep);
-    if (Has(w, "step_delay")) SetTextColor(w, c::kStepDelay);
+    if (has("step")) SetTextColor(w, c::kStep);
+    if (has("step_delay")) SetTextColor(w, c::kStepDelay);
     if (qobject_cast<QPushButton*>(w)) {
-      if (Has(w, "small")) f.setPixelSize(11), font_set = true;
-      if (Has(w, "primary") || Has(w, "stage")) f.setBold(true), font_set = true;
-      const bool hint = Has(w, "key") && w->property("hint").toBool();
+      if (has("small")) f.setPixelSize(11), font_set = true;
+      if (has("primary") || has("stage")) f.setBold(true), font_set = true;
+      const bool hint = has("key") && w->property("hint").toBool();
       if (hint || f.italic()) f.setItalic(hint), font_set = true;
     }
-    if (qobject_cast<QCheckBox*>(w) && Has(w, "section")) f.setBold(true), font_set = true;
+    if (qobject_cast<QCheckBox*>(w) && has("section")) f.setBold(true), font_set = true;
     if (font_set) w->setFont(f);
   }
 
@@ -471,11 +495,12 @@ class DarkStyle : public QProxyStyle {
   }
 
   void DrawPanel(QPainter* p, const QRect& r, const QWidget* w) const {
+    const Classes has(w);
     Box b = LookOfPanel(w);
-    if (Has(w, "caption")) {
+    if (has("caption")) {
       p->fillRect(r, Rgb(c::kCaption));
       p->fillRect(QRect(r.left(), r.bottom(), r.width(), 1), Rgb(c::kRule));
-    } else if (Has(w, "side")) {
+    } else if (has("side")) {
       p->fillRect(r, Rgb(c::kSide));
       p->fillRect(QRect(r.right(), r.top(), 1, r.height()), Rgb(c::kRule));
     } else {
@@ -485,8 +510,9 @@ class DarkStyle : public QProxyStyle {
   }
 
   static Box LineEditBox(const QStyleOption* opt, const QWidget* w) {
+    const Classes has(w);
     Box b{Rgb(c::kEdit), Rgb(c::kFrame), 5, QMargins(4, 1, 4, 1)};
-    if (Has(w, "compact")) {
+    if (has("compact")) {
       b.padding = QMargins(2, 0, 2, 0);
       b.radius = 4;
     }
