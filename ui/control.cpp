@@ -7,6 +7,8 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
@@ -216,10 +218,37 @@ void CControlUI::SetBkImage(const CDuiString& file) {
   UpdateSkin();
 }
 
+namespace {
+// Paints a control's own background colour and image before its widget paints, where the dark
+// skin does not draw them (layouts with a style sheet of their own, as the tests' are).
+class BkPainter : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (e->type() != QEvent::Paint || !w || DarkSkinInstalled()) return false;
+    QPainter p(w);
+    const uint argb = w->property(kBkColorProperty).toUInt();
+    if (argb) p.fillRect(w->rect(), QColor::fromRgba(argb));
+    const QString image = w->property(kBkImageProperty).toString();
+    if (!image.isEmpty()) p.drawPixmap(w->rect(), QPixmap(image));
+    return false;
+  }
+};
+}  // namespace
+
 // Drawn by the application's style under the control's look (ui/dark_style.cpp): a property
 // costs nothing, where a style sheet of its own made Qt restyle the widget and its children.
 void CControlUI::UpdateSkin() {
   if (!widget_) return;
+  const QString painter_name = QStringLiteral("dui_bk_painter");
+  if (!DarkSkinInstalled() && !widget_->findChild<QObject*>(painter_name, Qt::FindDirectChildrenOnly)) {
+    auto* painter = new BkPainter(widget_);
+    painter->setObjectName(painter_name);
+    widget_->installEventFilter(painter);
+  }
   widget_->setProperty(kBkColorProperty, bk_color_ ? QVariant(uint(bk_color_)) : QVariant());
   widget_->setProperty(kBkImageProperty, bk_image_.IsEmpty() ? QVariant()
                                                              : QVariant(CPaintManagerUI::ResourceFile(bk_image_).q()));

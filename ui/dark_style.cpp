@@ -50,6 +50,7 @@ constexpr int kScrollBarExtent = 6, kScrollHandleMin = 28, kScrollMargin = 2;
 // A list item's text from its edges: the item's padding and the text margin item views keep.
 constexpr int kItemTextInset = 8 + 3;
 constexpr int kItemWidgetInset = 6;
+constexpr int kComboRowHeight = 24;
 constexpr int kSliderHandleW = 16, kSliderHandleH = 12, kSliderGroove = 4;
 // A check box's indicator: 16 pixels inside a 1-pixel border.
 constexpr int kDropDownWidth = 22, kArrowSize = 10, kCheckIndicator = 18, kChevron = 12, kCheckSpacing = 8;
@@ -710,6 +711,10 @@ class DarkStyle : public QProxyStyle {
       }
       case CT_ItemViewItem: {
         QSize r = QProxyStyle::sizeFromContents(ct, opt, s, w);
+        // The rows of a combo box's open list are as tall as a finger-friendly menu row.
+        if (w && w->parentWidget() && w->parentWidget()->inherits("QComboBoxPrivateContainer")) {
+          r.setHeight(std::max(r.height(), kComboRowHeight));
+        }
         return r;
       }
       default:
@@ -835,6 +840,11 @@ class DarkStyle : public QProxyStyle {
 };
 
 }  // namespace
+
+bool DarkSkinInstalled() {
+  const QCoreApplication* app = QCoreApplication::instance();
+  return app && app->property("dui_dark_skin").toBool();
+}
 
 void InstallDarkSkin(QApplication* app) {
   if (!app || app->property("dui_dark_skin").toBool()) return;

@@ -15,5 +15,8 @@ inline constexpr char kBkImageProperty[] = "dui_bkimage";
 
 // Sets the style, palette and font on `app`; once is enough (later calls do nothing).
 void InstallDarkSkin(QApplication* app);
+// Whether the application draws the dark skin (else a control paints its own background colour
+// and image itself, over whatever a style sheet of the layout drew).
+bool DarkSkinInstalled();
 
 }  // namespace brevak
