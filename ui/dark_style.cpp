@@ -384,8 +384,8 @@ class DarkStyle : public QProxyStyle {
     if (qobject_cast<QPushButton*>(w)) {
       if (has("small")) f.setPixelSize(11), font_set = true;
       if (has("primary") || has("stage")) f.setBold(true), font_set = true;
-      const bool hint = has("key") && w->property("hint").toBool();
-      if (hint || f.italic()) f.setItalic(hint), font_set = true;
+      // A key's caption turns from a hint (italic) to a name and back: set either way.
+      if (has("key")) f.setItalic(w->property("hint").toBool()), font_set = true;
     }
     if (qobject_cast<QCheckBox*>(w) && has("section")) f.setBold(true), font_set = true;
     if (font_set) w->setFont(f);
