@@ -24,9 +24,7 @@
 #include "app/ctl/ctl_server.h"
 #include "app/main_wnd.h"
 #include "app/single_instance.h"
-#include "platform/keyboard/keyboard_layout.h"
 #include "platform/format.h"
-#include "ui/layout_xml.h"
 
 using namespace brevak;
 
@@ -120,42 +118,11 @@ void EndOnSignals(CMainWnd& wnd) {
 }
 
 // The UI library reads "res/" beside the program, starting with "main.xml".
-void SetResourceFolder() {
+void LoadResources() {
   CPaintManagerUI::SetResourceType(1);
   CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + u"res/");
+  CResourceManager::GetInstance()->LoadResource("main.xml");
 }
-
-void LoadResources() { CResourceManager::GetInstance()->LoadResource("main.xml"); }
-
-// Work of the start that the window needs but not in order, on threads beside the
-// application's own start, all done before the window is made: the font configuration (the
-// largest single step before the first text can be laid out), the keyboard layout the buttons'
-// shortcut captions are named in and, once the application exists (files are Qt objects), the
-// page's layout and language files parsed and kept for the window's build. The keyboard's
-// connection to the X server waits for the application's own: connecting both at once made the
-// application's fail now and then.
-class StartThreads {
- public:
-  StartThreads() : fonts_([] { FcInit(); }) {}
-  ~StartThreads() { Join(); }
-  // Once the application exists.
-  void Continue() {
-    keyboard_ = std::thread([] { RefreshActiveLayout(); });
-    layouts_ = std::thread([] {
-      for (const char* file : {"ms_1_page.xml", "lan.xml"}) ParseLayout(file, nullptr);
-    });
-  }
-  void Join() {
-    for (std::thread* t : {&fonts_, &keyboard_, &layouts_}) {
-      if (t->joinable()) t->join();
-    }
-  }
-
- private:
-  std::thread fonts_;
-  std::thread keyboard_;
-  std::thread layouts_;
-};
 
 // An instance holds the lock but neither answers nor ends: said on the terminal and in a message
 // box, so a start never ends without a word.
@@ -188,8 +155,9 @@ int ReportLockFailure(const QString& reason) {
 int main(int argc, char** argv) {
   bool autostart = false;
   if (auto code = ReadCommandLine(argc, argv, autostart)) return *code;
-  SetResourceFolder();  // before the threads that read it
-  StartThreads started;
+  // Reading the font configuration is the largest single step before the first text can be
+  // laid out; it runs beside the application's own start and is done before any window exists.
+  std::thread fonts([] { FcInit(); });
   // Our windows place themselves and the tray menu opens at the cursor, which Wayland does not
   // allow: on a Wayland desktop the program runs through its X server.
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
@@ -197,20 +165,19 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "xcb");
   }
   CPaintManagerUI::SetInstance();
-  started.Continue();
   auto instance = std::make_unique<SingleInstance>(u"BREVAK APEX");
   // A running instance is asked to come forward; one that is ending (it finishes its write to
   // the mouse first) is waited for, and this start carries on once it has gone.
   if (instance->state() == SingleInstance::State::kAnother &&
       instance->AskOrTakeOver(kMsgBringToFront, kWaitForEndingMs) == SingleInstance::Wait::kTimedOut) {
-    started.Join();
+    fonts.join();
     const int code = ReportNoAnswer();
     instance.reset();
     CPaintManagerUI::Term();
     return code;
   }
   if (instance->state() != SingleInstance::State::kFirst) {
-    started.Join();
+    fonts.join();
     int code = 1;
     if (instance->state() == SingleInstance::State::kFailed) code = ReportLockFailure(instance->error());
     // The application ends as after a run, so what it and the font configuration hold is freed.
@@ -223,7 +190,7 @@ int main(int argc, char** argv) {
   OutputDebugStringW(Format(u"ilen = %d\r\n", int(cmdline.size())).c_str());
 
   LoadResources();
-  started.Join();
+  fonts.join();
 
   int rc = 0;
   {

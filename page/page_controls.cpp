@@ -21,8 +21,6 @@ namespace brevak {
 
 namespace {
 
-constexpr std::chrono::milliseconds kLayoutStillCurrent{3000};
-
 constexpr UINT kEffectApplyDelayMs = 200;
 constexpr UINT kSliderApplyDelayMs = 500;
 constexpr UINT kScrollDelayMs = 10;
@@ -179,9 +177,8 @@ void CMS_1_Page::RefreshControls() {
   }
   RefreshValueLabels(r);
   if (c.movemode) c.movemode->SetCheck(r.move_mode != 0);
-  // Shortcut captions name their keys in the user's current layout (the one read at start
-  // still is, a moment later).
-  RefreshActiveLayout(kLayoutStillCurrent);
+  // Shortcut captions name their keys in the user's current layout.
+  RefreshActiveLayout();
   for (int i = 0; i < kPageButtons; ++i) {
     if (c.key[size_t(i)]) ShowButtonCaption(c.key[size_t(i)], ButtonCaption(r.button[i], key_text_, i));
   }

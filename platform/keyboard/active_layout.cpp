@@ -14,7 +14,6 @@ namespace {
 std::mutex g_lock;
 std::optional<KeyboardLayout> g_active;  // under g_lock; read once before first use
 bool g_pinned = false;                   // under g_lock
-std::chrono::steady_clock::time_point g_read_at;  // under g_lock: when g_active was last read
 
 KeyboardLayout ReadLayout() {
   const char* display = std::getenv("DISPLAY");
@@ -33,25 +32,18 @@ KeyboardLayout ReadLayout() {
 
 KeyboardLayout ActiveLayout() {
   std::lock_guard guard(g_lock);
-  if (!g_active) {
-    g_active = ReadLayout();
-    g_read_at = std::chrono::steady_clock::now();
-  }
+  if (!g_active) g_active = ReadLayout();
   return *g_active;
 }
 
-void RefreshActiveLayout(std::chrono::milliseconds unless_within) {
+void RefreshActiveLayout() {
   {
     std::lock_guard guard(g_lock);
     if (g_pinned) return;
-    if (g_active && unless_within.count() > 0 && std::chrono::steady_clock::now() - g_read_at < unless_within) return;
   }
   KeyboardLayout layout = ReadLayout();  // round trips to the server: not under the lock
   std::lock_guard guard(g_lock);
-  if (!g_pinned) {
-    g_active = std::move(layout);
-    g_read_at = std::chrono::steady_clock::now();
-  }
+  if (!g_pinned) g_active = std::move(layout);
 }
 
 void PinActiveLayout(std::optional<KeyboardLayout> layout) {

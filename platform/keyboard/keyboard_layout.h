@@ -12,7 +12,6 @@
 // Keys are X key codes (evdev code + 8); scan code set 1 of the main block (1..0x58) is the
 // evdev code.
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -87,9 +86,8 @@ UINT VirtualKeyOfKeysym(uint32_t keysym);
 KeyboardLayout ActiveLayout();
 // Reads the active layout again: the keymap and group of the X server that DISPLAY names, on a
 // connection of its own, when it answers; FromEnvironment otherwise. Nothing changes while a
-// layout is pinned. With `unless_within`, a layout read that recently is kept (the program
-// reads it at start on a thread of its own, beside the window's construction).
-void RefreshActiveLayout(std::chrono::milliseconds unless_within = std::chrono::milliseconds(0));
+// layout is pinned.
+void RefreshActiveLayout();
 // Makes `layout` the active one until unpinned (nothing), so that tests never read the
 // display of whoever runs them.
 void PinActiveLayout(std::optional<KeyboardLayout> layout);
