@@ -49,7 +49,7 @@ constexpr char kFontFamily[] = "DejaVu Sans";
 constexpr int kScrollBarExtent = 6, kScrollHandleMin = 28, kScrollMargin = 2;
 // A list item's text from its edges: the item's padding and the text margin item views keep.
 constexpr int kItemTextInset = 8 + 3;
-constexpr int kItemWidgetInset = 6;
+constexpr int kItemWidgetInset = 8;
 constexpr int kComboRowHeight = 24;
 constexpr int kSliderHandleW = 16, kSliderHandleH = 12, kSliderGroove = 4;
 // A check box's indicator: 16 pixels inside a 1-pixel border.
@@ -618,8 +618,8 @@ class DarkStyle : public QProxyStyle {
         p->drawText(tr, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, label);
         p->restore();
         if (m->menuItemType == QStyleOptionMenuItem::SubMenu) {
-          QRect a(opt->rect.right() - 24 + (24 - kArrowSize) / 2, opt->rect.center().y() - kArrowSize / 2 + 1,
-                  kArrowSize, kArrowSize);
+          QRect a(opt->rect.right() - kArrowSize + 1, opt->rect.center().y() - kArrowSize / 2 + 1, kArrowSize,
+                  kArrowSize);
           DrawImage(p, a, SkinImage("skin/chevron_right.svg"));
         }
         return;
@@ -770,7 +770,7 @@ class DarkStyle : public QProxyStyle {
       case CC_ComboBox: {
         const QRect r = opt->rect;
         if (sc == SC_ComboBoxArrow) return QRect(r.right() - kDropDownWidth, r.top(), kDropDownWidth, r.height());
-        if (sc == SC_ComboBoxEditField) return r.adjusted(11, 3, -11 - kDropDownWidth, -3);
+        if (sc == SC_ComboBoxEditField) return r.adjusted(10, 3, -11 - kDropDownWidth, -3);
         if (sc == SC_ComboBoxFrame) return r;
         if (sc == SC_ComboBoxListBoxPopup) return r;
         break;
