@@ -136,7 +136,7 @@ std::shared_ptr<const LayoutNode> ParseLayout(const CDuiString& xml, std::string
 
 CControlUI* CDialogBuilder::CreateControl(std::u16string_view tag) {
   CControlUI* c = MakeControl(tag);
-  // Set here, once the kind is whole: the style sheet selects kinds by it.
+  // Set here, once the kind is whole: the skin selects kinds by it.
   if (c && c->GetWidget()) c->GetWidget()->setProperty("ui", CDuiString(c->GetClass()).q());
   return c;
 }

@@ -7,6 +7,8 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QValidator>
@@ -17,13 +19,12 @@
 #include <atomic>
 #include <charconv>
 
+#include "ui/dark_style.h"
 #include "ui/paint_manager.h"
 
 namespace brevak {
 
 namespace {
-
-std::atomic<int> g_next_skin_id{1};
 
 std::string Ascii(std::u16string_view v) {
   std::string s;
@@ -217,25 +218,41 @@ void CControlUI::SetBkImage(const CDuiString& file) {
   UpdateSkin();
 }
 
+namespace {
+// Paints a control's own background colour and image before its widget paints, where the dark
+// skin does not draw them (layouts with a style sheet of their own, as the tests' are).
+class BkPainter : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (e->type() != QEvent::Paint || !w || DarkSkinInstalled()) return false;
+    QPainter p(w);
+    const uint argb = w->property(kBkColorProperty).toUInt();
+    if (argb) p.fillRect(w->rect(), QColor::fromRgba(argb));
+    const QString image = w->property(kBkImageProperty).toString();
+    if (!image.isEmpty()) p.drawPixmap(w->rect(), QPixmap(image));
+    return false;
+  }
+};
+}  // namespace
+
+// Drawn by the application's style under the control's look (ui/dark_style.cpp): a property
+// costs nothing, where a style sheet of its own made Qt restyle the widget and its children.
 void CControlUI::UpdateSkin() {
   if (!widget_) return;
-  if (!skin_id_) skin_id_ = g_next_skin_id++;
-  widget_->setProperty("dui_skin", skin_id_);
-  QString rules;
-  if (bk_color_) {
-    rules += QStringLiteral("background-color: rgba(%1,%2,%3,%4);")
-                 .arg((bk_color_ >> 16) & 0xFF)
-                 .arg((bk_color_ >> 8) & 0xFF)
-                 .arg(bk_color_ & 0xFF)
-                 .arg((bk_color_ >> 24) & 0xFF);
+  const QString painter_name = QStringLiteral("dui_bk_painter");
+  if (!DarkSkinInstalled() && !widget_->findChild<QObject*>(painter_name, Qt::FindDirectChildrenOnly)) {
+    auto* painter = new BkPainter(widget_);
+    painter->setObjectName(painter_name);
+    widget_->installEventFilter(painter);
   }
-  if (!bk_image_.IsEmpty()) {
-    rules += QStringLiteral("border-image: url(\"%1\") 0 0 0 0 stretch stretch;")
-                 .arg(CPaintManagerUI::ResourceFile(bk_image_).q());
-  }
-  widget_->setStyleSheet(rules.isEmpty()
-                             ? QString()
-                             : QStringLiteral("*[dui_skin=\"%1\"] { %2 }").arg(skin_id_).arg(rules));
+  widget_->setProperty(kBkColorProperty, bk_color_ ? QVariant(uint(bk_color_)) : QVariant());
+  widget_->setProperty(kBkImageProperty, bk_image_.IsEmpty() ? QVariant()
+                                                             : QVariant(CPaintManagerUI::ResourceFile(bk_image_).q()));
+  widget_->update();
 }
 
 void CControlUI::SetFixedWidth(int cx) {

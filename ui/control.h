@@ -130,7 +130,6 @@ class CControlUI {
   bool float_ = false;
   RECT float_pos_{};
   int fixed_height_ = 0;
-  int skin_id_ = 0;
 };
 
 class CLabelUI : public CControlUI {

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 
+#include "ui/dark_style.h"
 #include "ui/layout_xml.h"
 #include "ui/paint_manager.h"
 
@@ -62,11 +63,11 @@ bool CResourceManager::LoadResource(const CDuiString& file, const char16_t*) {
     DUI__Trace(Utf8ToUtf16(error));
     return false;
   }
+  auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+  if (const std::u16string* skin = root->Attribute(u"skin"); skin && *skin == u"dark") InstallDarkSkin(app);
   if (const std::u16string* sheet = root->Attribute(u"stylesheet")) {
     impl_->style_sheet = LoadStyleSheet(CPaintManagerUI::ResourceFile(CDuiString(*sheet)));
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) {
-      app->setStyleSheet(impl_->style_sheet);
-    }
+    if (app) app->setStyleSheet(impl_->style_sheet);
   }
   return true;
 }

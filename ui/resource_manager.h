@@ -1,5 +1,5 @@
 #pragma once
-// Resources of the application: the resource description and its style sheet, and the
+// Resources of the application: the resource description and its skin, and the
 // language file whose texts every control with a language key shows.
 
 #include <map>
@@ -12,8 +12,9 @@ namespace brevak {
 class CResourceManager {
  public:
   static CResourceManager* GetInstance();
-  // Reads a layout's <Window> attributes from the resource folder and applies its style sheet
-  // to the whole application. False when the file cannot be read.
+  // Reads a layout's <Window> attributes from the resource folder and applies its skin
+  // (skin="dark": the skin drawn in code) or style sheet to the whole application. False when
+  // the file cannot be read.
   bool LoadResource(const CDuiString& file, const char16_t* type = nullptr);
   // Reads "<Language><Text key=.. value=../></Language>", installs it as the process's
   // language table and refreshes every window's texts. False (table unchanged) when the file

@@ -67,7 +67,12 @@ TEST_F(ButtonAssignmentTest, FunctionsShortcutsAndMacrosReachTheMouse) {
   ASSERT_TRUE(WaitForApply());
 
   // Button 4's default function has no name of its own: a dim hint, not an empty button.
-  auto hinted = [&](int n) { return Find(("ms_1_btn_key_" + std::to_string(n)).c_str())->GetWidget()->property("hint").toBool(); };
+  // The skin draws a hint in italics, and a named function upright again.
+  auto hinted = [&](int n) {
+    const QWidget* w = Find(("ms_1_btn_key_" + std::to_string(n)).c_str())->GetWidget();
+    EXPECT_EQ(w->font().italic(), w->property("hint").toBool()) << "button " << n;
+    return w->property("hint").toBool();
+  };
   const uint8_t unnamed = Entry(4).function_code;
   EXPECT_EQ(Caption(4), Utf16ToUtf8(LanguageText(u"button_unnamed_text")));
   EXPECT_TRUE(hinted(4));
