@@ -2,6 +2,7 @@
 
 #include "platform/log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,7 @@ using Sink = std::function<void(std::string_view)>;
 struct DebugState {
   std::mutex mu;
   std::shared_ptr<const Sink> sink;
+  std::atomic<bool> has_sink = false;
   // Held shared by every call in progress, so replacing the sink waits until no thread still
   // writes to the one it replaces (whose owner may go right after).
   std::shared_mutex calls;
@@ -51,6 +53,13 @@ void Write(std::string_view text) {
   } else if (d.enabled) {
     std::fwrite(text.data(), 1, text.size(), stderr);
   }
+}
+
+// Whether a line would go anywhere: nothing is formatted for no reader (status reports trace a
+// line each).
+bool Heard() {
+  DebugState& d = Debug();
+  return d.enabled || d.has_sink.load(std::memory_order_acquire);
 }
 
 // Appends the formatted text to `out`, however long it is.
@@ -81,11 +90,13 @@ void SetDebugSink(std::function<void(std::string_view)> sink) {
   {
     std::lock_guard<std::mutex> lock(d.mu);
     d.sink = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
+    d.has_sink.store(d.sink != nullptr, std::memory_order_release);
   }
   std::unique_lock wait_for_calls(d.calls);
 }
 
 void LogTrace(const char* format, ...) {
+  if (!Heard()) return;
   std::string line;
   va_list args;
   va_start(args, format);
@@ -95,6 +106,7 @@ void LogTrace(const char* format, ...) {
 }
 
 void LogNote(const char* component, const char* format, ...) {
+  if (!Heard()) return;
   std::string line = component;
   line += ": ";
   va_list args;
@@ -112,5 +124,5 @@ void OutputDebugStringA(LPCSTR text) {
 }
 
 void OutputDebugStringW(LPCWSTR text) {
-  if (text) brevak::Write(brevak::Utf16ToUtf8(std::u16string_view(text)));
+  if (text && brevak::Heard()) brevak::Write(brevak::Utf16ToUtf8(std::u16string_view(text)));
 }
