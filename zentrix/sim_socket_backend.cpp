@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -129,7 +130,9 @@ struct ReplyData {
 // lost, and the backend makes a new one.
 class Link {
  public:
-  static std::shared_ptr<Link> Connect(const std::string& path, std::shared_ptr<HotplugDispatch> hotplug) {
+  // `on_lost` is called (on the receive thread) once the link is lost.
+  static std::shared_ptr<Link> Connect(const std::string& path, std::shared_ptr<HotplugDispatch> hotplug,
+                                       std::function<void()> on_lost) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof addr.sun_path) return nullptr;
@@ -142,6 +145,7 @@ class Link {
     }
     auto link = std::shared_ptr<Link>(new Link(fd, std::move(hotplug)));
     if (!link->Greet()) return nullptr;  // the destructor closes the socket
+    link->on_lost_ = std::move(on_lost);
     link->rx_ = std::thread([raw = link.get()] { raw->Receive(); });
     return link;
   }
@@ -378,10 +382,12 @@ class Link {
     cv_.notify_all();
     for (const auto& q : devices) q->End(false);
     for (const auto& path : present) hotplug_->Announce(HotplugEvent{HotplugEvent::kRemoval, path});
+    if (on_lost_) on_lost_();
   }
 
   const int fd_;
   const std::shared_ptr<HotplugDispatch> hotplug_;
+  std::function<void()> on_lost_;  // set before the receive thread starts
   wire::Stream in_;  // Greet, then the receive thread
   std::mutex send_mu_;
 
@@ -469,7 +475,7 @@ class SimSocketBackend final : public HidBackend {
  public:
   explicit SimSocketBackend(std::string path)
       : path_(std::move(path)), hotplug_(std::make_shared<HotplugDispatch>()) {
-    link_ = Link::Connect(path_, hotplug_);
+    link_ = Link::Connect(path_, hotplug_, [this] { WakeRetry(); });
     if (!link_) Note("no simulated mouse at " + path_ + " yet");
     retry_ = std::thread([this] { Retry(); });
   }
@@ -519,20 +525,26 @@ class SimSocketBackend final : public HidBackend {
   std::shared_ptr<Link> Current(bool connect) {
     std::lock_guard<std::mutex> lock(mu_);
     if (connect && !stop_ && (!link_ || link_->lost())) {
-      if (std::shared_ptr<Link> fresh = Link::Connect(path_, hotplug_)) link_ = std::move(fresh);
+      if (std::shared_ptr<Link> fresh = Link::Connect(path_, hotplug_, [this] { WakeRetry(); })) link_ = std::move(fresh);
     }
     return link_;
   }
 
   // While the mouse is away, keeps trying; when it comes back, its interfaces arrive.
+  // A live link wakes nothing here: its loss does (WakeRetry), and only then is the mouse looked
+  // for at intervals.
   void Retry() {
     brevak::ExternalWaitScope outside;
     std::unique_lock<std::mutex> lock(mu_);
     for (;;) {
-      cv_.wait_for(lock, kRetryInterval, [this] { return stop_; });
+      if (link_ && !link_->lost()) {
+        cv_.wait(lock, [this] { return stop_ || !link_ || link_->lost(); });
+      } else {
+        cv_.wait_for(lock, kRetryInterval, [this] { return stop_; });
+      }
       if (stop_) return;
       if (link_ && !link_->lost()) continue;
-      std::shared_ptr<Link> fresh = Link::Connect(path_, hotplug_);
+      std::shared_ptr<Link> fresh = Link::Connect(path_, hotplug_, [this] { WakeRetry(); });
       if (!fresh) continue;
       link_ = fresh;
       lock.unlock();
@@ -541,6 +553,11 @@ class SimSocketBackend final : public HidBackend {
       }
       lock.lock();
     }
+  }
+
+  void WakeRetry() {
+    { std::lock_guard<std::mutex> lock(mu_); }
+    cv_.notify_all();
   }
 
   const std::string path_;
