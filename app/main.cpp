@@ -190,6 +190,7 @@ int main(int argc, char** argv) {
   OutputDebugStringW(Format(u"ilen = %d\r\n", int(cmdline.size())).c_str());
 
   LoadResources();
+  CResourceManager::GetInstance()->LoadLanguage("lan.xml");
   fonts.join();
 
   int rc = 0;

@@ -67,7 +67,9 @@ void CMainWnd::InitWindow() {
   page_.SetBleTransport(std::make_unique<BleTransport>(GetHWND(), kMsgBleDevice, kMsgBleValue));
   page_.BindControls();
   GetWidget()->setWindowIcon(QIcon(CPaintManagerUI::ResourceFile(kIconFile).q()));
-  CResourceManager::GetInstance()->LoadLanguage("lan.xml");
+  // The program loads the language before it builds the window, so every control takes its text
+  // once; a window made without it (tests) loads it here.
+  if (!GetLanguageTable()) CResourceManager::GetInstance()->LoadLanguage("lan.xml");
   CreateTray();
   tab_ = m_pm.FindControl("device_tab_switch");
   ShowAutostartState();
