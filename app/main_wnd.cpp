@@ -82,7 +82,10 @@ void CMainWnd::InitWindow() {
   // device-interface notification to register on this system.
   GetWidget()->winId();  // the native window exists from here, so its exposure can be watched
   new ExposeWatcher(GetWidget()->windowHandle(), [this](bool exposed) {
-    if (exposed) ReportFirstShown();
+    if (exposed) {
+      exposed_once_ = true;
+      ReportFirstShown();
+    }
     page_.device().monitor.SetDisplayShown(exposed);
   });
 }
@@ -215,6 +218,9 @@ bool CMainWnd::OnScreen() const { return IsVisible() && !IsMinimized(); }
 
 void CMainWnd::PutAway() {
   if (HasTray()) ShowWindow(false, true);
+  // Not yet on screen (a start with no mouse): a window manager may map it as a normal window
+  // all the same, so it is minimised again once managed, as a start with the desktop is.
+  else if (!exposed_once_) StartPutAway(0);
   else SendMessageW(WM_SYSCOMMAND, SC_MINIMIZE, 0);
 }
 

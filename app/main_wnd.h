@@ -107,6 +107,7 @@ class CMainWnd : public WindowImplBase {
   CControlUI* tab_ = nullptr;
   int tray_wait_left_ms_ = 0;
   bool minimise_again_ = false;  // a start put away without a tray, not yet seen minimised
+  bool exposed_once_ = false;    // the window has been on screen
 };
 
 }  // namespace brevak

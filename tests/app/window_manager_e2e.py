@@ -5,7 +5,7 @@ the simulated mouse program, driven as a user would with xdotool and wmctrl:
 - Alt+F4 ends the program with 0, and so does its own close button;
 - a profile added and the program killed (SIGKILL) during the write that follows: the store on
   disk already has it;
-- started with --autostart, the window is minimised;
+- started with --autostart, the window is minimised, and so it is when started with no mouse;
 - closed in the middle of a full write, the window goes at once, the write is finished (the mouse
   takes every frame of it), and a start meanwhile waits for that end and then shows its window;
 - with the main window minimised, and with a full-screen window above it, a press of the mouse's
@@ -212,6 +212,19 @@ def main():
         proc.terminate()
         assert wait_exit(proc) == 0, "--autostart: SIGTERM did not end the program in order"
         print("--autostart without a tray: minimised")
+
+        # No mouse and no tray: the window is put away, minimised, though openbox maps it first.
+        desktop.sim_ctl("unplug", "cable")
+        proc, main_window = desktop.start_program("nomouse")
+        deadline, state = time.monotonic() + 5, "none"
+        while state != "Iconic" and time.monotonic() < deadline:
+            time.sleep(0.1)
+            state = desktop.wm_state(main_window)
+        desktop.sim_ctl("plug", "cable")
+        assert state == "Iconic", f"no mouse, no tray: the window is {state}, not minimised"
+        proc.terminate()
+        assert wait_exit(proc) == 0, "no mouse: SIGTERM did not end the program in order"
+        print("no mouse, no tray: minimised")
 
         # A fresh data folder: the first Apply writes the whole profile, five frames of about
         # a second each on the cable.
