@@ -46,8 +46,8 @@ echo "package: contents as expected (${#expected[@]} paths checked, metainfo $me
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "package: Depends: $depends"
 depend_names=$(sed 's/ ([^)]*)//g; s/, */\n/g; s/ *|[^\n]*//g' <<<"$depends")
-for dep in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6svg6 libsystemd0 \
-           libx11-6 libxi6 libfontconfig1; do
+for dep in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6dbus6 libqt6svg6 libsystemd0 \
+           libx11-6 libx11-xcb1 libxcb1 libxi6 libfontconfig1; do
   grep -qxF "$dep" <<<"$depend_names" || fail "Depends lacks $dep"
 done
 maintainer=$(dpkg-deb -f "$deb" Maintainer)
