@@ -55,7 +55,7 @@ struct ActiveWindowWatcher::X {
   std::vector<uint32_t> Cardinals(xcb_window_t w, xcb_atom_t prop, xcb_atom_t type) {
     const std::string bytes = Property(w, prop, type, 32);
     std::vector<uint32_t> out(bytes.size() / 4);
-    std::memcpy(out.data(), bytes.data(), out.size() * 4);
+    if (!out.empty()) std::memcpy(out.data(), bytes.data(), out.size() * 4);
     return out;
   }
   ActiveWindow Describe(xcb_window_t w) {

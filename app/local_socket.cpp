@@ -1,6 +1,7 @@
 #include "app/local_socket.h"
 
 #include <fcntl.h>
+#include <sys/time.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -20,6 +22,9 @@ namespace {
 // Connections waiting to be accepted; a second start and a few clients at most.
 constexpr int kBacklog = 16;
 constexpr size_t kReadChunk = 4096;
+// Out of descriptors: the listening socket stays readable, so accepting waits this long before
+// it tries again instead of spinning.
+constexpr int kAcceptPauseMs = 200;
 
 bool FillAddress(const std::string& path, sockaddr_un& addr) {
   addr = {};
@@ -67,6 +72,7 @@ void LocalPeer::Close() {
 }
 
 void LocalPeer::OnReadable() {
+  if (fd_ < 0 || other_done_) return;
   char buf[kReadChunk];
   bool got = false;
   for (;;) {
@@ -79,12 +85,18 @@ void LocalPeer::OnReadable() {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    // The other side has gone (0) or the connection failed.
-    if (got && on_readable && !closing_) on_readable();
-    Drop();
-    return;
+    if (n < 0) {
+      Drop();  // the connection failed
+      return;
+    }
+    // The other side sends no more; it may still wait for the answer (a half-close), which
+    // goes out before the connection ends.
+    other_done_ = true;
+    read_->setEnabled(false);
+    break;
   }
   if (got && on_readable && !closing_) on_readable();
+  if (other_done_ && closing_ && out_.empty()) Drop();
 }
 
 void LocalPeer::Flush() {
@@ -153,13 +165,21 @@ void LocalServer::Accept() {
   for (;;) {
     const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
-      if (errno == EINTR) continue;
-      return;  // none left (EAGAIN), or one that failed on the way
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) PauseAccepting();
+      return;  // none left (EAGAIN), or no room to take one now
     }
     auto* peer = new LocalPeer(fd, peers_.get());
     if (on_connection) on_connection(peer);
     else peer->Close();
   }
+}
+
+void LocalServer::PauseAccepting() {
+  notifier_->setEnabled(false);
+  QTimer::singleShot(kAcceptPauseMs, peers_.get(), [this] {
+    if (notifier_) notifier_->setEnabled(true);
+  });
 }
 
 // ---- LocalClient ------------------------------------------------------------------------------
@@ -171,21 +191,15 @@ LocalClient::~LocalClient() {
 bool LocalClient::Connect(const std::string& path, int timeout_ms) {
   sockaddr_un addr;
   if (fd_ >= 0 || !FillAddress(path, addr)) return false;
-  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  // Blocking, so that a full backlog is waited for (up to the send timeout) rather than failed.
+  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) return false;
+  const timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+  ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   int rc;
   do rc = ::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
   while (rc != 0 && errno == EINTR);
-  if (rc != 0 && errno == EAGAIN) {
-    // The listener's backlog is full: wait for room.
-    pollfd p{fd_, POLLOUT, 0};
-    int error = 0;
-    socklen_t len = sizeof error;
-    rc = (::poll(&p, 1, timeout_ms) == 1 && ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
-             ? 0
-             : -1;
-  }
-  if (rc != 0) {
+  if (rc != 0 || ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK) != 0) {
     ::close(fd_);
     fd_ = -1;
     return false;
@@ -193,7 +207,8 @@ bool LocalClient::Connect(const std::string& path, int timeout_ms) {
   return true;
 }
 
-bool LocalClient::WriteAll(std::string_view bytes) {
+bool LocalClient::WriteAll(std::string_view bytes, int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (fd_ >= 0 && !bytes.empty()) {
     const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n > 0) {
@@ -202,8 +217,9 @@ bool LocalClient::WriteAll(std::string_view bytes) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const int left = Remaining(deadline);
       pollfd p{fd_, POLLOUT, 0};
-      if (::poll(&p, 1, -1) < 0 && errno != EINTR) return false;
+      if (left == 0 || (::poll(&p, 1, left) < 0 && errno != EINTR)) return false;
       continue;
     }
     closed_ = true;

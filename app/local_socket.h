@@ -30,6 +30,8 @@ class LocalPeer : public QObject {
   // Closes once everything written has gone.
   void Close();
   bool open() const { return fd_ >= 0; }
+  // Reads what the socket holds now, as the event loop would (on_readable follows).
+  void ReadNow() { OnReadable(); }
 
  private:
   void OnReadable();
@@ -39,6 +41,7 @@ class LocalPeer : public QObject {
   int fd_;
   std::string in_, out_;
   bool closing_ = false;
+  bool other_done_ = false;  // the other side sends no more (it may still read an answer)
   std::unique_ptr<QSocketNotifier> read_, write_;
 };
 
@@ -54,6 +57,7 @@ class LocalServer {
 
  private:
   void Accept();
+  void PauseAccepting();
 
   int fd_ = -1;
   std::string path_;
@@ -71,7 +75,8 @@ class LocalClient {
 
   // False when nobody listens at `path` within `timeout_ms`.
   bool Connect(const std::string& path, int timeout_ms);
-  bool WriteAll(std::string_view bytes);
+  // False when not all could be written within `timeout_ms`.
+  bool WriteAll(std::string_view bytes, int timeout_ms);
   // Appends what arrives within `timeout_ms` to `buffer`. False when nothing came: then
   // `closed()` tells whether the other side has gone.
   bool Read(std::string& buffer, int timeout_ms);

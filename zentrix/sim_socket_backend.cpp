@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <utility>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -475,7 +476,7 @@ class SimSocketBackend final : public HidBackend {
  public:
   explicit SimSocketBackend(std::string path)
       : path_(std::move(path)), hotplug_(std::make_shared<HotplugDispatch>()) {
-    link_ = Link::Connect(path_, hotplug_, [this] { WakeRetry(); });
+    link_ = Link::Connect(path_, hotplug_, OnLost());
     if (!link_) Note("no simulated mouse at " + path_ + " yet");
     retry_ = std::thread([this] { Retry(); });
   }
@@ -523,9 +524,11 @@ class SimSocketBackend final : public HidBackend {
  private:
   // The live link; with `connect`, a lost or missing one is replaced when the mouse answers.
   std::shared_ptr<Link> Current(bool connect) {
+    // A replaced link goes after the lock: its receive thread may be waiting for it (OnLost).
+    std::shared_ptr<Link> replaced;
     std::lock_guard<std::mutex> lock(mu_);
     if (connect && !stop_ && (!link_ || link_->lost())) {
-      if (std::shared_ptr<Link> fresh = Link::Connect(path_, hotplug_, [this] { WakeRetry(); })) link_ = std::move(fresh);
+      if (std::shared_ptr<Link> fresh = Link::Connect(path_, hotplug_, OnLost())) replaced = std::exchange(link_, fresh);
     }
     return link_;
   }
@@ -544,10 +547,11 @@ class SimSocketBackend final : public HidBackend {
       }
       if (stop_) return;
       if (link_ && !link_->lost()) continue;
-      std::shared_ptr<Link> fresh = Link::Connect(path_, hotplug_, [this] { WakeRetry(); });
+      std::shared_ptr<Link> fresh = Link::Connect(path_, hotplug_, OnLost());
       if (!fresh) continue;
-      link_ = fresh;
+      std::shared_ptr<Link> replaced = std::exchange(link_, fresh);
       lock.unlock();
+      replaced.reset();  // outside the lock, as in Current
       if (auto list = fresh->List()) {
         for (const auto& info : *list) hotplug_->Announce(HotplugEvent{HotplugEvent::kArrival, info.path});
       }
@@ -555,15 +559,26 @@ class SimSocketBackend final : public HidBackend {
     }
   }
 
-  void WakeRetry() {
-    { std::lock_guard<std::mutex> lock(mu_); }
-    cv_.notify_all();
+  // What a link calls once lost: wakes Retry. A device may keep a link past this backend, so
+  // the link holds the waking state weakly, never the backend.
+  struct Wake {
+    std::mutex mu;
+    std::condition_variable cv;
+  };
+  std::function<void()> OnLost() {
+    return [weak = std::weak_ptr<Wake>(wake_)] {
+      if (std::shared_ptr<Wake> w = weak.lock()) {
+        { std::lock_guard<std::mutex> lock(w->mu); }
+        w->cv.notify_all();
+      }
+    };
   }
 
   const std::string path_;
   const std::shared_ptr<HotplugDispatch> hotplug_;
-  std::mutex mu_;
-  std::condition_variable cv_;
+  const std::shared_ptr<Wake> wake_ = std::make_shared<Wake>();
+  std::mutex& mu_ = wake_->mu;
+  std::condition_variable& cv_ = wake_->cv;
   bool stop_ = false;
   std::shared_ptr<Link> link_;
   std::thread retry_;

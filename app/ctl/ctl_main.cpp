@@ -97,7 +97,8 @@ enum class Sent { kAnswered, kNotListening };
 Sent SendToProgram(const QString& socket_path, const Command& c, ProgressLine& line, int& code) {
   LocalClient socket;
   if (!socket.Connect(QFile::encodeName(socket_path).toStdString(), kConnectMs)) return Sent::kNotListening;
-  socket.WriteAll(EncodeRequest(ToArguments(c)));
+  // A program that takes no request (it is ending) is not listening.
+  if (!socket.WriteAll(EncodeRequest(ToArguments(c)), kConnectMs)) return Sent::kNotListening;
   std::string buffer;
   QElapsedTimer clock;
   clock.start();

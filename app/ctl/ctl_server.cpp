@@ -32,7 +32,9 @@ void Server::Adopt(LocalPeer* peer) {
   c->peer = peer;
   peer->on_readable = [this, c] { OnReadable(c.get()); };
   QTimer::singleShot(kBareConnectionMs, peer, [this, c] {
-    if (!c->peer || c->taken || !c->buffer.empty()) return;
+    // A request already in the socket but not yet read counts too (a loaded machine).
+    if (c->peer && !c->taken) c->peer->ReadNow();
+    if (!c->peer || !c->peer->open() || c->taken || !c->buffer.empty()) return;
     c->taken = true;
     if (bring_forward_) bring_forward_();
     c->peer->Write("ok");

@@ -4,6 +4,7 @@
 // refused one changes neither; a command that comes during a write is not lost.
 #include <QDialog>
 #include <QLocalSocket>
+#include <sys/socket.h>
 #include <QThread>
 #include <csignal>
 #include <sys/resource.h>
@@ -381,6 +382,10 @@ TEST_P(CtlSocketTest, RefusesGarbageAndOversizedRequestsAndAnswersTheNext) {
     EXPECT_EQ(Run({"profiles"}).out, "* 1 Default\n  2 Game\n");
   }
   EXPECT_EQ(brought_forward_, 0);
+  // A client that sends its request and then closes its sending side still gets the answer.
+  CallPtr half = Begin({"profiles"});
+  ASSERT_EQ(::shutdown(int(half->socket->socketDescriptor()), SHUT_WR), 0);
+  EXPECT_EQ(Wait(half).out, "* 1 Default\n  2 Game\n");
   EXPECT_EQ(Wait(BeginRaw("")).out, "ok");
   EXPECT_EQ(brought_forward_, 1);
 }
