@@ -47,7 +47,8 @@ struct ActiveWindowWatcher::X {
     auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, w, prop, type, 0, kMaxPropertyUnits), nullptr);
     std::string bytes;
     if (r && r->format == format) {
-      bytes.assign(static_cast<const char*>(xcb_get_property_value(r)), size_t(xcb_get_property_value_length(r)) * (format / 8));
+      // The value's length in bytes (xcb counts the format's units in already).
+      bytes.assign(static_cast<const char*>(xcb_get_property_value(r)), size_t(xcb_get_property_value_length(r)));
     }
     std::free(r);
     return bytes;
