@@ -9,7 +9,7 @@ packages=(
   dbus-daemon python3-dbusmock
   clang libclang-rt-14-dev
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libqt6opengl6-dev libgl-dev fonts-dejavu-core libfontconfig-dev
-  xvfb xauth libx11-dev libxi-dev libxtst-dev libx11-xcb-dev
+  xvfb xauth libx11-dev libxcb1-dev libxi-dev libxtst-dev libx11-xcb-dev
   libxkbcommon-dev libxkbcommon-x11-dev xkb-data
   openbox xdotool wmctrl x11-utils x11-apps
   dpkg-dev file lintian appstream udev
