@@ -19,19 +19,6 @@ namespace {
 constexpr char16_t kSeparator[] = u" \u00B7 ";
 constexpr int kIconSize = 64;  // drawn at this size; the tray scales it
 
-// The short name of each connection, as the page's chips show it when crowded.
-const char16_t* LinkKey(Transport t) {
-  switch (t) {
-    case Transport::kCable: return u"link_wired_short_text";
-    case Transport::kReceiver1k: return u"link_1k_short_text";
-    case Transport::kReceiver4k: return u"link_4k_short_text";
-    case Transport::kReceiver8k: return u"link_8k_short_text";
-    case Transport::kBle: return u"link_ble_short_text";
-    case Transport::kNone: break;
-  }
-  return nullptr;
-}
-
 std::u16string Percent(int percent) { return Format(u"%d%%", percent); }
 
 }  // namespace
@@ -72,7 +59,7 @@ std::u16string TrayToolTip(const PowerState& power) {
       if (power.percent >= 0) add(Percent(power.percent));
       break;
   }
-  add(LanguageText(LinkKey(power.link)));
+  add(LanguageText(Utf8ToUtf16(ShortLinkKey(power.link))));
   return tip;
 }
 

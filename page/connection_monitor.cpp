@@ -21,19 +21,21 @@ constexpr char kNoPollingLabel[] = "ms_1_prate_none_label";
 // Labels no one but the monitor shows or hides, so it knows what they show.
 constexpr const char* kOwnLabels[] = {kSleepLabel, kLowPowerLabel};
 
-// The connection chips: the control shown, its label, and the label's full and short texts.
+// The connection chips: the connection, the control shown, its label, and the label's full and
+// short texts.
 struct Chip {
+  Transport link;
   const char* indicator;
   const char* label;
   const char* full_key;
   const char* short_key;
 };
 constexpr Chip kChips[] = {
-    {"ms_1_wired", "ms_1_wired_text", "link_wired_text", "link_wired_short_text"},
-    {"ms_1_wireless", "ms_1_wireless_text", "link_1k_text", "link_1k_short_text"},
-    {"ms_1_wireless_4k", "ms_1_wireless_4k_text", "link_4k_text", "link_4k_short_text"},
-    {"ms_1_wireless_8k", "ms_1_wireless_8k_text", "link_8k_text", "link_8k_short_text"},
-    {kBleIndicator, "ms_1_BLE_text", "link_ble_text", "link_ble_short_text"},
+    {Transport::kCable, "ms_1_wired", "ms_1_wired_text", "link_wired_text", "link_wired_short_text"},
+    {Transport::kReceiver1k, "ms_1_wireless", "ms_1_wireless_text", "link_1k_text", "link_1k_short_text"},
+    {Transport::kReceiver4k, "ms_1_wireless_4k", "ms_1_wireless_4k_text", "link_4k_text", "link_4k_short_text"},
+    {Transport::kReceiver8k, "ms_1_wireless_8k", "ms_1_wireless_8k_text", "link_8k_text", "link_8k_short_text"},
+    {Transport::kBle, kBleIndicator, "ms_1_BLE_text", "link_ble_text", "link_ble_short_text"},
 };
 constexpr char kPowerLabel[] = "ms_1_label_power";
 constexpr char kPowerProgress[] = "ms_1_progress_power";
@@ -47,6 +49,13 @@ std::atomic<int32_t>& AnsweringOf(TransportFlags& f, Transport receiver) { retur
 constexpr Transport kReceivers[] = {Transport::kReceiver1k, Transport::kReceiver4k, Transport::kReceiver8k};
 
 }  // namespace
+
+const char* ShortLinkKey(Transport link) {
+  for (const Chip& chip : kChips) {
+    if (chip.link == link) return chip.short_key;
+  }
+  return nullptr;
+}
 
 ConnectionMonitor::ConnectionMonitor(WorkingProfile&, ApplyWorker& worker)
     : worker_(worker), ble_present_(BluetoothHidPresent) {

@@ -44,6 +44,10 @@ struct PowerState {
   bool operator==(const PowerState&) const = default;
 };
 
+// The language key of a connection's short name ("4K"), as the chips show it when crowded;
+// nullptr for kNone.
+const char* ShortLinkKey(Transport link);
+
 class ConnectionMonitor {
  public:
   ConnectionMonitor(WorkingProfile& working, ApplyWorker& worker);
