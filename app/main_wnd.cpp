@@ -66,7 +66,8 @@ void CMainWnd::InitWindow() {
   page_.SetHookTable(&hook_.functions);
   page_.SetBleTransport(std::make_unique<BleTransport>(GetHWND(), kMsgBleDevice, kMsgBleValue));
   page_.BindControls();
-  GetWidget()->setWindowIcon(QIcon(CPaintManagerUI::ResourceFile(kIconFile).q()));
+  icon_ = QIcon(CPaintManagerUI::ResourceFile(kIconFile).q());
+  GetWidget()->setWindowIcon(icon_);
   // The program loads the language before it builds the window, so every control takes its text
   // once; a window made without it (tests) loads it here.
   if (!GetLanguageTable()) CResourceManager::GetInstance()->LoadLanguage("lan.xml");
@@ -152,7 +153,7 @@ void CMainWnd::ShowBatteryInTray() {
   }
   const TrayBatteryLook look = TrayLookOf(power_);
   if (tray_look_ != look) {
-    tray_.SetIcon(TrayIconWithBattery(QIcon(CPaintManagerUI::ResourceFile(kIconFile).q()), look));
+    tray_.SetIcon(TrayIconWithBattery(icon_, look));
     tray_look_ = look;
   }
 }

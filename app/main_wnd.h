@@ -3,6 +3,7 @@
 // binds the Hook library, routes the device messages and timers to the page, shows the
 // no-device warning and the DPI indicator, and shuts everything down in order.
 
+#include <QIcon>
 #include <memory>
 #include <optional>
 #include <string>
@@ -95,6 +96,7 @@ class CMainWnd : public WindowImplBase {
   // The desktop's active window, for a profile per program.
   std::unique_ptr<ActiveWindowWatcher> windows_;
   HWND dpi_ = nullptr;
+  QIcon icon_;  // the program's icon, read once: the window's, and the tray's under its gauge
   PowerState power_;
   bool power_known_ = false;  // told at least once; until then the tray shows the plain icon
   std::u16string tray_tip_;
