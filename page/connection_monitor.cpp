@@ -283,8 +283,8 @@ void ConnectionMonitor::ShowAsleepIfSilent() {
   if (AnyAnswering(flags_)) return;
   Show(kSleepLabel, true);
   // The bar keeps the last level; the label says it is not a current one.
-  if (last_battery_ >= 0 && flags_.wired_state != kPresent)
-    ShowPowerText(Format(LanguageText(u"battery_last_text"), last_battery_));
+  if (power_.percent >= 0 && flags_.wired_state != kPresent)
+    ShowPowerText(Format(LanguageText(u"battery_last_text"), power_.percent));
 }
 
 void ConnectionMonitor::OnArrival(const ConnectionRow& row) {
@@ -474,7 +474,6 @@ void ConnectionMonitor::ClearAnswering(Transport receiver) {
 }
 
 void ConnectionMonitor::ShowBatteryLevel(int percent) {
-  last_battery_ = percent;
   power_.percent = percent;
   ShowPowerProgress(percent);
   ShowPowerText(Utf8ToUtf16(std::to_string(percent) + "%"));

@@ -163,7 +163,6 @@ class ConnectionMonitor {
   std::array<int8_t, 2> label_shown_{-1, -1};
   std::function<void(const PowerState&)> power_listener_;
   PowerState told_power_;
-  int last_battery_ = -1;  // the last level the mouse reported, for the asleep display
   std::array<bool, 5> chip_shown_{};
   PowerState power_;
 };
