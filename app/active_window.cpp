@@ -8,7 +8,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "platform/winapi.h"
+#include "platform/log.h"
 
 namespace brevak {
 
@@ -78,7 +78,7 @@ ActiveWindowWatcher::ActiveWindowWatcher(std::function<void(const ActiveWindow&)
     : x_(std::make_unique<X>()), changed_(std::move(changed)) {
   x_->c = xcb_connect(nullptr, nullptr);
   if (!x_->ok()) {
-    OutputDebugStringA("Active window: no X server; a profile per program is off\n");
+    LogNote("active window", "no X server; a profile per program is off");
     return;
   }
   const xcb_setup_t* setup = xcb_get_setup(x_->c);
@@ -119,7 +119,7 @@ void ActiveWindowWatcher::OnReadable() {
     }
     if (!x_->ok()) {
       // The X server went away: nothing more to follow, and the program goes on.
-      OutputDebugStringA("Active window: the X connection ended\n");
+      LogNote("active window", "the X connection ended");
       notifier_->setEnabled(false);
       return;
     }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/log.h"
+#include "ui/dui_string.h"
 
 namespace brevak {
 
@@ -23,8 +24,6 @@ constexpr char kAppName[] = "BREVAK";
 constexpr char kIconName[] = "brevak";  // the installed icon (packaging/)
 constexpr int kServerDefaultTimeout = -1;
 constexpr int kCallTimeoutMs = 5000;
-
-QString Q(const std::u16string& s) { return QString::fromUtf16(s.data(), qsizetype(s.size())); }
 
 // Without an address and without the user's bus socket, libdbus would autolaunch a bus of its
 // own that outlives the program, and no desktop would listen on it.
@@ -59,7 +58,7 @@ void DesktopNotifier::Notify(const std::u16string& summary, const std::u16string
   hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(urgency)));
   hints.insert(QStringLiteral("category"), QStringLiteral("device"));
   hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("brevak"));
-  call << QString::fromLatin1(kAppName) << uint(last_id_) << QString::fromLatin1(kIconName) << Q(summary) << Q(body)
+  call << QString::fromLatin1(kAppName) << uint(last_id_) << QString::fromLatin1(kIconName) << CDuiString(summary).q() << CDuiString(body).q()
        << QStringList() << hints << int(kServerDefaultTimeout);
   auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), answers_.get());
   QObject::connect(watcher, &QDBusPendingCallWatcher::finished, answers_.get(), [this](QDBusPendingCallWatcher* w) {
