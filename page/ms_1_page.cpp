@@ -7,6 +7,7 @@
 #include "page/page_messages.h"
 #include "page/paint_manager_view.h"
 #include "platform/text.h"
+#include "store/names.h"
 
 #include <QApplication>
 
@@ -17,11 +18,7 @@ class CMS_1_Page::Follower : public FollowerHost {
  public:
   explicit Follower(CMS_1_Page& page) : page_(page) {}
   bool Busy() override { return QApplication::activeModalWidget() || page_.device_.writing(); }
-  std::u16string Selected() override {
-    std::u16string name;
-    page_.device_.working.Read([&](const ProfileRecord& r) { name = FixedToString(r.name); });
-    return name;
-  }
+  std::u16string Selected() override { return page_.device_.working.Name(); }
   std::u16string BoundProfile(const ActiveWindow& w) override {
     const Binding* b = page_.bindings_.Find(w.instance, w.window_class);
     return b ? b->profile : std::u16string();
@@ -105,10 +102,7 @@ bool CMS_1_Page::SwitchByName(const std::u16string& name) {
   int index = -1;
   {
     auto lock = profiles_.Lock();
-    const auto& list = profiles_.list();
-    for (size_t i = 0; i < list.size() && index < 0; ++i) {
-      if (EqualsNoCase(FixedToString(list[i]->name), name)) index = int(i);
-    }
+    index = IndexOfNameNoCase(profiles_.list(), name);
   }
   if (index < 0) return false;
   OutputDebugStringA(("Profile per program: switching to " + Utf16ToUtf8(name) + "\n").c_str());

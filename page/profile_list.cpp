@@ -115,8 +115,7 @@ void CMS_1_Page::DeleteProfile() {
 }
 
 void CMS_1_Page::RenameProfile() {
-  std::u16string current;
-  device_.working.Read([&](const ProfileRecord& r) { current = FixedToString(r.name); });
+  const std::u16string current = device_.working.Name();
   std::optional<std::u16string> name = dialogs().AskProfileName("profile_name_2_text", ProfileNames(), current);
   if (!name) return;
   int index = -1;
@@ -203,11 +202,7 @@ void CMS_1_Page::EditBindings() {
       }
       return classes;
     }
-    std::u16string Profile() override {
-      std::u16string name;
-      page_.device_.working.Read([&](const ProfileRecord& r) { name = FixedToString(r.name); });
-      return name;
-    }
+    std::u16string Profile() override { return page_.device_.working.Name(); }
     std::u16string SightNote() override { return page_.sight_note_ ? page_.sight_note_() : std::u16string(); }
     std::u16string Add(const std::u16string& window_class) override {
       const std::u16string profile = Profile();

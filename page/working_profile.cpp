@@ -1,5 +1,7 @@
 #include "page/working_profile.h"
 
+#include "platform/text.h"
+
 namespace brevak {
 
 ProfileRecord* WorkingProfile::Locked() {
@@ -30,6 +32,12 @@ bool WorkingProfile::Read(const std::function<void(const ProfileRecord&)>& read)
   if (!r) return false;
   read(*r);
   return true;
+}
+
+std::u16string WorkingProfile::Name() {
+  std::u16string name;
+  Read([&](const ProfileRecord& r) { name = FixedToString(r.name); });
+  return name;
 }
 
 std::optional<ProfileRecord> WorkingProfile::Copy() {

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "model/profile_record.h"
 #include "store/profile_store.h"
@@ -31,6 +32,8 @@ class WorkingProfile {
   bool Edit(const std::function<void(ProfileRecord&)>& edit);
   bool Read(const std::function<void(const ProfileRecord&)>& read);
   std::optional<ProfileRecord> Copy();
+  // The selected profile's name; empty while none is selected.
+  std::u16string Name();
 
  private:
   ProfileStore& store_;

@@ -11,11 +11,17 @@
 
 namespace brevak {
 
+// The position of the first record named `name` (case ignored), or -1.
+template <typename Record>
+int IndexOfNameNoCase(const std::vector<std::unique_ptr<Record>>& list, std::u16string_view name) {
+  for (size_t i = 0; i < list.size(); ++i)
+    if (EqualsNoCase(FixedView(list[i]->name), name)) return int(i);
+  return -1;
+}
+
 template <typename Record>
 bool FindNameNoCase(const std::vector<std::unique_ptr<Record>>& list, std::u16string_view name) {
-  for (const auto& r : list)
-    if (EqualsNoCase(FixedView(r->name), name)) return true;
-  return false;
+  return IndexOfNameNoCase(list, name) >= 0;
 }
 
 // `base` when no record has that name; otherwise the first free base + "_1", "_2", ...

@@ -12,6 +12,7 @@
 #include "platform/loop.h"
 #include "platform/text.h"
 #include "protocol/transport.h"
+#include "store/names.h"
 #include "store/record_files.h"
 
 namespace brevak::ctl {
@@ -420,19 +421,11 @@ void Runner::Execute() {
   auto find_profile = [&](const std::string& what) -> int {
     auto lock = profiles.Lock();
     const auto& list = profiles.list();
-    for (size_t i = 0; i < list.size(); ++i) {
-      if (EqualsNoCase(FixedToString(list[i]->name), Utf8ToUtf16(what))) return int(i);
-    }
+    if (int i = IndexOfNameNoCase(list, Utf8ToUtf16(what)); i >= 0) return i;
     if (auto n = Number(what); n && *n >= 1 && size_t(*n) <= list.size()) return int(*n - 1);
     return -1;
   };
-  auto find_macro = [&](const std::string& name) -> int {
-    const auto& list = macros.list();
-    for (size_t i = 0; i < list.size(); ++i) {
-      if (EqualsNoCase(FixedToString(list[i]->name), Utf8ToUtf16(name))) return int(i);
-    }
-    return -1;
-  };
+  auto find_macro = [&](const std::string& name) { return IndexOfNameNoCase(macros.list(), Utf8ToUtf16(name)); };
   // An edit of the working record, shown and written; the command ends with the write.
   auto write = [&](bool list_changed) {
     host.Changed(list_changed);
@@ -673,12 +666,7 @@ void Runner::Execute() {
       Output out;
       auto lock = profiles.Lock();
       const auto& list = profiles.list();
-      auto index_of = [&](const std::u16string& name) {
-        for (size_t i = 0; i < list.size(); ++i) {
-          if (EqualsNoCase(FixedToString(list[i]->name), name)) return int(i);
-        }
-        return -1;
-      };
+      auto index_of = [&](const std::u16string& name) { return IndexOfNameNoCase(list, name); };
       if (c.json) {
         out.out = "[";
         bool first = true;
