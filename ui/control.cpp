@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QValidator>
@@ -230,10 +229,7 @@ class BkPainter : public QObject {
     auto* w = qobject_cast<QWidget*>(watched);
     if (e->type() != QEvent::Paint || !w || DarkSkinInstalled()) return false;
     QPainter p(w);
-    const uint argb = w->property(kBkColorProperty).toUInt();
-    if (argb) p.fillRect(w->rect(), QColor::fromRgba(argb));
-    const QString image = w->property(kBkImageProperty).toString();
-    if (!image.isEmpty()) p.drawPixmap(w->rect(), QPixmap(image));
+    PaintOwnBackground(&p, w);
     return false;
   }
 };

@@ -841,6 +841,11 @@ class DarkStyle : public QProxyStyle {
 
 }  // namespace
 
+void PaintOwnBackground(QPainter* p, const QWidget* w) {
+  if (QColor own = OwnColor(w); own.isValid()) p->fillRect(w->rect(), own);
+  DrawOwnImage(p, w, w->rect());
+}
+
 bool DarkSkinInstalled() {
   const QCoreApplication* app = QCoreApplication::instance();
   return app && app->property("dui_dark_skin").toBool();

@@ -5,6 +5,8 @@
 // as the widget properties below and are drawn under its look.
 
 class QApplication;
+class QPainter;
+class QWidget;
 
 namespace brevak {
 
@@ -18,5 +20,8 @@ void InstallDarkSkin(QApplication* app);
 // Whether the application draws the dark skin (else a control paints its own background colour
 // and image itself, over whatever a style sheet of the layout drew).
 bool DarkSkinInstalled();
+// Paints `w`'s own background colour and image (the properties above) over its whole rectangle;
+// for controls under a layout's own style sheet, which does not draw them.
+void PaintOwnBackground(QPainter* p, const QWidget* w);
 
 }  // namespace brevak
