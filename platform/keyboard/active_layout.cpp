@@ -1,6 +1,7 @@
 // The process's active layout. The UI toolkit's X connection is its own, so the server's keymap
-// is read on a short connection of ours whenever the caller asks (a key field opens, a key
-// arrives), which also follows the user's layout switches.
+// is read on a short connection of ours. A caller that asks for it again (a key field opens, a
+// key arrives, the captions are refreshed) only marks it stale: it is read when a key is next
+// named, so a page whose buttons name no key never pays the round trips.
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -12,7 +13,8 @@ namespace brevak {
 namespace {
 
 std::mutex g_lock;
-std::optional<KeyboardLayout> g_active;  // under g_lock; read once before first use
+std::optional<KeyboardLayout> g_active;  // under g_lock
+bool g_stale = true;                     // under g_lock: read again before the next use
 bool g_pinned = false;                   // under g_lock
 
 KeyboardLayout ReadLayout() {
@@ -32,24 +34,21 @@ KeyboardLayout ReadLayout() {
 
 KeyboardLayout ActiveLayout() {
   std::lock_guard guard(g_lock);
-  if (!g_active) g_active = ReadLayout();
+  if (!g_active || (g_stale && !g_pinned)) g_active = ReadLayout();
+  g_stale = false;
   return *g_active;
 }
 
 void RefreshActiveLayout() {
-  {
-    std::lock_guard guard(g_lock);
-    if (g_pinned) return;
-  }
-  KeyboardLayout layout = ReadLayout();  // round trips to the server: not under the lock
   std::lock_guard guard(g_lock);
-  if (!g_pinned) g_active = std::move(layout);
+  g_stale = true;
 }
 
 void PinActiveLayout(std::optional<KeyboardLayout> layout) {
   std::lock_guard guard(g_lock);
   g_pinned = layout.has_value();
   g_active = std::move(layout);
+  g_stale = !g_pinned;
 }
 
 }  // namespace brevak

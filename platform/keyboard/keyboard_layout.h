@@ -84,9 +84,9 @@ UINT VirtualKeyOfKeysym(uint32_t keysym);
 // The layout the key tables answer from, shared by the process. Never fails: without X server,
 // environment and xkb-data it is a layout without keys.
 KeyboardLayout ActiveLayout();
-// Reads the active layout again: the keymap and group of the X server that DISPLAY names, on a
-// connection of its own, when it answers; FromEnvironment otherwise. Nothing changes while a
-// layout is pinned.
+// The active layout is to be read again before its next use: the keymap and group of the X
+// server that DISPLAY names, on a connection of its own, when it answers; FromEnvironment
+// otherwise. Nothing changes while a layout is pinned.
 void RefreshActiveLayout();
 // Makes `layout` the active one until unpinned (nothing), so that tests never read the
 // display of whoever runs them.
