@@ -13,6 +13,7 @@
 
 namespace brevak {
 
+void NoteControlTreeChanged();
 int UiToInt(std::u16string_view v);
 RECT UiToRect(std::u16string_view v);
 bool UiIsTrue(std::u16string_view v);
@@ -40,6 +41,7 @@ bool CContainerUI::AddAt(CControlUI* control, int index) {
   if (!control) return false;
   index = std::clamp(index, 0, GetCount());
   items_.insert(items_.begin() + index, std::unique_ptr<CControlUI>(control));
+  NoteControlTreeChanged();
   control->SetManager(manager_, this);
   PlaceChild(control, index);
   return true;
@@ -51,6 +53,7 @@ bool CContainerUI::RemoveAt(int index) {
   if (index < 0 || index >= GetCount()) return false;
   UnplaceChild(items_[size_t(index)].get());
   items_.erase(items_.begin() + index);
+  NoteControlTreeChanged();
   return true;
 }
 
@@ -79,6 +82,11 @@ CControlUI* CContainerUI::FindSubControl(const CDuiString& name) const {
 CControlUI* CContainerUI::FindControl(std::u16string_view name) {
   if (CControlUI* self = CControlUI::FindControl(name)) return self;
   return FindSubControl(CDuiString(name));
+}
+
+void CContainerUI::IndexNames(std::unordered_map<std::u16string, CControlUI*>& index) {
+  CControlUI::IndexNames(index);
+  for (const auto& item : items_) item->IndexNames(index);
 }
 
 void CContainerUI::PlaceChild(CControlUI* child, int index) {

@@ -143,7 +143,15 @@ CControlUI::CControlUI() : CControlUI(new QWidget) {
 
 CControlUI::CControlUI(QWidget* widget) { SetWidget(widget); }
 
+namespace {
+uint64_t g_tree_generation = 0;  // the UI thread's own
+}  // namespace
+
+uint64_t ControlTreeGeneration() { return g_tree_generation; }
+void NoteControlTreeChanged() { ++g_tree_generation; }
+
 CControlUI::~CControlUI() {
+  NoteControlTreeChanged();
   if (manager_) manager_->ControlRemoved(this);
   delete widget_.data();
 }
@@ -158,6 +166,7 @@ void CControlUI::SetWidget(QWidget* widget) {
 
 void CControlUI::SetName(const CDuiString& name) {
   name_ = name;
+  NoteControlTreeChanged();
   if (widget_) widget_->setObjectName(name.q());
 }
 
@@ -284,6 +293,10 @@ void CControlUI::SetManager(CPaintManagerUI* manager, CControlUI* parent) {
 
 CControlUI* CControlUI::FindControl(std::u16string_view name) {
   return name_.str() == name ? this : nullptr;
+}
+
+void CControlUI::IndexNames(std::unordered_map<std::u16string, CControlUI*>& index) {
+  if (!name_.IsEmpty()) index.emplace(name_.str(), this);
 }
 
 void CControlUI::Notify(const char* type, WPARAM wParam, LPARAM lParam) {

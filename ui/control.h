@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/winapi.h"
@@ -54,6 +55,10 @@ class KeySwallower : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
 };
+
+// Counts changes of any control tree: a name set, a control added, removed or deleted. A
+// window's index of names is rebuilt when it has moved on.
+uint64_t ControlTreeGeneration();
 
 class CControlUI {
  public:
@@ -109,6 +114,9 @@ class CControlUI {
   virtual void SetManager(CPaintManagerUI* manager, CControlUI* parent);
   virtual void ReloadText();
   virtual CControlUI* FindControl(std::u16string_view name);
+  // Adds to `index` every named control of this subtree that FindControl would find first
+  // (the one met first in the same order); names already there stay.
+  virtual void IndexNames(std::unordered_map<std::u16string, CControlUI*>& index);
   // Sends a notification of this control through its manager (none before it is attached).
   void Notify(const char* type, WPARAM wParam = 0, LPARAM lParam = 0);
 
@@ -269,6 +277,7 @@ class CContainerUI : public CControlUI {
   void SetManager(CPaintManagerUI* manager, CControlUI* parent) override;
   void ReloadText() override;
   CControlUI* FindControl(std::u16string_view name) override;
+  void IndexNames(std::unordered_map<std::u16string, CControlUI*>& index) override;
 
  protected:
   explicit CContainerUI(bool vertical);

@@ -201,9 +201,15 @@ void CPaintManagerUI::Init(HWND hwnd, QWidget* host) {
 bool CPaintManagerUI::AttachDialog(CControlUI* root) {
   if (!root) return false;
   root_.reset(root);
+  names_valid_ = false;
   root->SetManager(this, nullptr);
   PlaceRoot(root);
-  if (host_ && root->GetWidget()) root->GetWidget()->setVisible(root->IsVisible());
+  if (QWidget* w = host_ ? root->GetWidget() : nullptr) {
+    // A root placed in a window not shown yet is shown with it, laid out once with the texts
+    // and values the window starts with; showing it now would lay out the whole tree twice.
+    const bool shows_with_host = !host_->isVisible() && !w->testAttribute(Qt::WA_WState_ExplicitShowHide);
+    if (!(root->IsVisible() && shows_with_host)) w->setVisible(root->IsVisible());
+  }
   return true;
 }
 
@@ -217,7 +223,17 @@ void CPaintManagerUI::PlaceRoot(CControlUI* root) {
 }
 
 CControlUI* CPaintManagerUI::FindControl(const CDuiString& name) const {
-  return root_ && !name.IsEmpty() ? root_->FindControl(name.str()) : nullptr;
+  if (!root_ || name.IsEmpty()) return nullptr;
+  // A page looks up a few hundred controls by name after it is built: one walk of the tree
+  // answers them all until the tree changes.
+  if (!names_valid_ || names_generation_ != ControlTreeGeneration()) {
+    names_.clear();
+    root_->IndexNames(names_);
+    names_generation_ = ControlTreeGeneration();
+    names_valid_ = true;
+  }
+  auto it = names_.find(name.str());
+  return it == names_.end() ? nullptr : it->second;
 }
 
 CControlUI* CPaintManagerUI::FindSubControlByName(CControlUI* parent, const CDuiString& name) const {

@@ -138,6 +138,10 @@ class CPaintManagerUI {
   HWND hwnd_ = nullptr;
   QWidget* host_ = nullptr;
   std::unique_ptr<CControlUI> root_;
+  // FindControl's index of the tree's names, as of a generation of ControlTreeGeneration.
+  mutable std::unordered_map<std::u16string, CControlUI*> names_;
+  mutable uint64_t names_generation_ = 0;
+  mutable bool names_valid_ = false;
   std::vector<INotifyUI*> notifiers_;
   std::map<UINT_PTR, ControlTimer> timers_;
   UINT_PTR next_timer_ = kControlTimerBase;
