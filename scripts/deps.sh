@@ -8,7 +8,7 @@ packages=(
   libhidapi-dev libudev-dev libsystemd-dev libsdbus-c++-dev
   dbus-daemon python3-dbusmock
   clang libclang-rt-14-dev
-  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libqt6opengl6-dev libgl-dev fonts-dejavu-core libfontconfig-dev
+  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libqt6opengl6-dev libgl-dev fonts-dejavu-core libfontconfig-dev libexpat1-dev
   xvfb xauth libx11-dev libxcb1-dev libxi-dev libxtst-dev libx11-xcb-dev
   libxkbcommon-dev libxkbcommon-x11-dev xkb-data
   openbox xdotool wmctrl x11-utils x11-apps

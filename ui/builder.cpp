@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QWidget>
-#include <QXmlStreamReader>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -18,25 +17,6 @@ RECT UiToRect(std::u16string_view v);
 namespace {
 
 constexpr int kMaxIncludeDepth = 16;
-
-std::u16string U16(QStringView s) {
-  return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size()));
-}
-
-bool ParseInto(QXmlStreamReader& xml, LayoutNode& node) {
-  node.tag = U16(xml.name());
-  for (const auto& a : xml.attributes()) node.attributes.emplace_back(U16(a.name()), U16(a.value()));
-  while (!xml.atEnd()) {
-    auto token = xml.readNext();
-    if (token == QXmlStreamReader::StartElement) {
-      node.children.emplace_back();
-      if (!ParseInto(xml, node.children.back())) return false;
-    } else if (token == QXmlStreamReader::EndElement) {
-      return true;
-    }
-  }
-  return !xml.hasError();
-}
 
 using Attributes = std::vector<std::pair<std::u16string, std::u16string>>;
 CControlUI* Build(const LayoutNode& node, int depth, std::string& error, CContainerUI* parent,
@@ -99,10 +79,10 @@ CControlUI* Build(const LayoutNode& node, int depth, std::string& error, CContai
 std::shared_ptr<const LayoutNode> ParseLayout(const CDuiString& xml, std::string* error) {
   static std::mutex cache_lock;
   static std::map<std::u16string, std::shared_ptr<const LayoutNode>> cache;
-  QString text;
+  std::string text;
   std::u16string cache_key;
   if (xml.GetAt(0) == u'<') {
-    text = xml.q();
+    text = xml.utf8();
   } else {
     cache_key = CPaintManagerUI::ResourceFile(xml).str();
     {
@@ -114,17 +94,12 @@ std::shared_ptr<const LayoutNode> ParseLayout(const CDuiString& xml, std::string
       if (error) *error = "cannot read " + CDuiString(cache_key).utf8();
       return nullptr;
     }
-    text = QString::fromUtf8(file.readAll());
+    text = file.readAll().toStdString();
   }
-  QXmlStreamReader reader(text);
-  while (!reader.atEnd() && reader.readNext() != QXmlStreamReader::StartElement) {
-  }
-  auto root = std::make_shared<LayoutNode>();
-  if (reader.hasError() || !reader.isStartElement() || !ParseInto(reader, *root)) {
-    if (error) {
-      *error = "bad layout " + xml.utf8().substr(0, 80) + ": " + reader.errorString().toStdString() +
-               " at line " + std::to_string(reader.lineNumber());
-    }
+  std::string why;
+  std::shared_ptr<const LayoutNode> root = ParseLayoutText(text, &why);
+  if (!root) {
+    if (error) *error = "bad layout " + xml.utf8().substr(0, 80) + ": " + why;
     return nullptr;
   }
   if (!cache_key.empty()) {
