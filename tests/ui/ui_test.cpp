@@ -414,6 +414,36 @@ TEST(UiBuilder, AWindowsTreeIsBuiltInPlaceAndEachControlStyledOnce) {
   }
 }
 
+// Controls are found by name through an index of the window: after each change of the tree
+// it answers as a walk would, the first in tree order, and never with a control that is gone.
+TEST_F(UiTest, FindingByNameFollowsRenamesAdditionsAndRemovals) {
+  auto* root = wnd_->FindAs<CContainerUI>("root");
+  ASSERT_NE(root, nullptr);
+  CControlUI* label = wnd_->Find("label");
+  ASSERT_NE(label, nullptr);
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    const char* name;
+    std::function<CControlUI*()> expected;
+  };
+  CControlUI* added = nullptr;
+  const Step steps[] = {
+      {"renamed", [&] { label->SetName("caption2"); }, "label", [] { return nullptr; }},
+      {"found by its new name", [] {}, "caption2", [&] { return label; }},
+      {"a namesake added first wins", [&] { added = new CLabelUI; added->SetName("caption2"); root->AddAt(added, 0); },
+       "caption2", [&] { return added; }},
+      {"the namesake removed", [&] { root->Remove(added); }, "caption2", [&] { return label; }},
+      {"the original removed", [&] { label->GetParent() == root ? root->Remove(label) : static_cast<CContainerUI*>(label->GetParent())->Remove(label); },
+       "caption2", [] { return nullptr; }},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    s.change();
+    EXPECT_EQ(wnd_->Find(s.name), s.expected());
+  }
+}
+
 TEST(UiBuilder, BadLayoutsGiveNullOrSkipWhatTheyCannotBuild) {
   CDialogBuilder b;
   EXPECT_EQ(b.Create("no_such_layout.xml"), nullptr);
