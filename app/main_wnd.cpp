@@ -71,7 +71,6 @@ void CMainWnd::InitWindow() {
   // The program loads the language before it builds the window, so every control takes its text
   // once; a window made without it (tests) loads it here.
   if (!GetLanguageTable()) CResourceManager::GetInstance()->LoadLanguage("lan.xml");
-  CreateTray();
   tab_ = m_pm.FindControl("device_tab_switch");
   ShowAutostartState();
   GetWidget()->setWindowTitle(CDuiString(LanguageText(u"mouse_name_text")).q());
@@ -86,6 +85,7 @@ void CMainWnd::InitWindow() {
     if (exposed) {
       exposed_once_ = true;
       ReportFirstShown();
+      EnsureTray();
     }
     page_.device().monitor.SetDisplayShown(exposed);
   });
@@ -122,6 +122,12 @@ void CMainWnd::Notify(TNotifyUI& msg) {
   if (msg.sType.str() == u"checkclick" && msg.pSender->GetName().str() == u"autostart_check") {
     SetStartWithDesktop(msg.wParam != 0);
   }
+}
+
+void CMainWnd::EnsureTray() {
+  if (tray_asked_) return;
+  tray_asked_ = true;
+  CreateTray();
 }
 
 void CMainWnd::CreateTray() {
@@ -194,6 +200,7 @@ void CMainWnd::OnTrayWaitTimer() {
   }
   if (CTrayIcon::IsTrayAvailable()) {
     KillTimer(GetHWND(), kTimerTrayWait);
+    tray_asked_ = true;
     if (!tray_.IsCreated()) CreateTray();
     // Opened by the user meanwhile: left where it is.
     if (HasTray() && IsMinimized()) ShowWindow(false, false);
@@ -213,7 +220,10 @@ void CMainWnd::OnClick(TNotifyUI& msg) {
   }
 }
 
-bool CMainWnd::HasTray() const { return CTrayIcon::IsTrayAvailable() && tray_.IsCreated(); }
+bool CMainWnd::HasTray() {
+  EnsureTray();
+  return CTrayIcon::IsTrayAvailable() && tray_.IsCreated();
+}
 
 bool CMainWnd::OnScreen() const { return IsVisible() && !IsMinimized(); }
 

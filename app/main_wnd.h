@@ -38,6 +38,10 @@ class CMainWnd : public WindowImplBase {
   CDPIMsg* dpi_indicator() const { return dynamic_cast<CDPIMsg*>(CWindowWnd::FromHandle(dpi_)); }
   const HookLibrary& hook() const { return hook_; }
   CTrayIcon& tray() { return tray_; }
+  // Makes the tray icon where there is a tray, once: at the window's first exposure, or sooner
+  // for whatever needs it (a start put away, a close). Asking the desktop for its tray takes
+  // round trips that the first frame need not wait for.
+  void EnsureTray();
   // What the mouse last said of its power, as the tray shows it.
   const PowerState& power() const { return power_; }
   // Called once, when the window is first shown on screen (for the start-up report).
@@ -74,7 +78,7 @@ class CMainWnd : public WindowImplBase {
   // The close button and the desktop's close request: to the tray where there is one, else the
   // program ends.
   void CloseByUser();
-  bool HasTray() const;
+  bool HasTray();
   // Whether the window is on screen (neither hidden nor minimised): dialogs are owned by it then,
   // and stand alone otherwise, where the user can see them.
   bool OnScreen() const;
@@ -108,6 +112,7 @@ class CMainWnd : public WindowImplBase {
   bool warning_open_ = false;
   CControlUI* tab_ = nullptr;
   int tray_wait_left_ms_ = 0;
+  bool tray_asked_ = false;  // EnsureTray has run
   bool minimise_again_ = false;  // a start put away without a tray, not yet seen minimised
   bool exposed_once_ = false;    // the window has been on screen
 };

@@ -102,6 +102,8 @@ TEST(TrayBatteryTest, EveryLookIsDrawnApart) {
 // Through the window: the simulated mouse's reports reach the tray's tooltip.
 TEST_F(AppTest, TheTrayShowsTheBatteryAndTheConnection) {
   Start({Connection::k4k}, true);
+  EXPECT_FALSE(wnd_->tray().IsCreated());  // the first frame does not wait for the desktop's tray
+  QApplication::processEvents();           // the window is exposed
   ASSERT_TRUE(wnd_->tray().IsCreated());
   mouse_.SetBattery(57);
   Settle();
