@@ -5,6 +5,9 @@ Under a private Xvfb, with the simulated mouse on a 4K receiver (connected, not 
 cable the page animates the charging battery every 30 ms) and a fresh data folder:
   start-up   median time to BREVAK's "shown" line / that of brevak-bare-window (5 runs each)
   open-all   the same with every settings section open before the first paint
+  text floor the bare window showing a paragraph in BREVAK's font (brevak-bare-window --text),
+             against the bare window: what text alone costs; BREVAK's start-up and memory are
+             also given against it (no goal: a second point of reference)
   idle CPU   CPU time of the idle program over 60 s (--quick: 10 s), % of one core
   memory     VmRSS of the idle program / that of the idle bare window, and the same with the
              size of the profile store ("pro.data") taken off BREVAK's side
@@ -220,7 +223,8 @@ def main():
         # Start-up: one unmeasured start each (disk caches; BREVAK's first store is written),
         # then the two programs in turn so that drifts of the machine touch both alike.
         open_env = dict(env, BREVAK_OPEN_SECTIONS="1")
-        starts = {"program": ([program], env), "open": ([program], open_env), "bare": ([bare], env)}
+        starts = {"program": ([program], env), "open": ([program], open_env), "bare": ([bare], env),
+                  "text": ([bare, "--text"], env)}
         times = {key: [] for key in starts}
         for run in range(args.runs + 1):
             for key, (argv, run_env) in starts.items():
@@ -231,11 +235,16 @@ def main():
         t_prog = statistics.median(times["program"])
         t_open = statistics.median(times["open"])
         t_bare = statistics.median(times["bare"])
+        t_text = statistics.median(times["text"])
 
         # Idle: each program alone on the display, after it has settled.
         proc, _ = launch([bare], env)
         time.sleep(SETTLE_S)
         rss_bare = rss_kib(proc.pid)
+        stop(proc)
+        proc, _ = launch([bare, "--text"], env)
+        time.sleep(SETTLE_S)
+        rss_text = rss_kib(proc.pid)
         stop(proc)
 
         proc, _ = launch([program], env)
@@ -259,6 +268,9 @@ def main():
               f"   (median of {args.runs}: {t_prog * 1000:.0f} ms / {t_bare * 1000:.0f} ms)")
         print(f"open-all      {t_open / t_bare:6.2f} x bare window   (no goal)     -"
               f"      (median of {args.runs}: {t_open * 1000:.0f} ms / {t_bare * 1000:.0f} ms)")
+        print(f"text floor    {t_text / t_bare:6.2f} x bare window   (no goal)     -"
+              f"      (start-up {t_text * 1000:.0f} ms, VmRSS {rss_text} KiB; BREVAK against it:"
+              f" start-up {t_prog / t_text:.2f} x, memory {rss_prog / rss_text:.2f} x)")
         edit_s, edit_pauses = sorted(edits)[len(edits) // 2]
         print(f"edit          {edit_s * 60:6.2f} frames at 60 Hz     (no goal)     -"
               f"      (median of {len(edits)}: {edit_s * 1000:.0f} ms to the mouse; {edit_pauses} ms of pauses follow)")
