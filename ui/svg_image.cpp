@@ -531,7 +531,9 @@ QImage ReadSvgImage(const QString& file, QSize size) {
   QPainter p(&image);
   Render(p, *d, QRectF(QPointF(0, 0), QSizeF(size)));
   p.end();
-  return image;
+  // An image that has been painted on keeps its paint engine, with the rasterizer's buffers
+  // (some KB each), for as long as it lives; the pictures live as long as the skin's cache.
+  return image.copy();
 }
 
 QPixmap ReadSkinPixmap(const QString& file) {
