@@ -14,6 +14,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "protocol/ble_transport.h"
+#include "ui/svg_image.h"
 
 namespace brevak {
 
@@ -66,7 +67,7 @@ void CMainWnd::InitWindow() {
   page_.SetHookTable(&hook_.functions);
   page_.SetBleTransport(std::make_unique<BleTransport>(GetHWND(), kMsgBleDevice, kMsgBleValue));
   page_.BindControls();
-  icon_ = QIcon(CPaintManagerUI::ResourceFile(kIconFile).q());
+  icon_ = SkinIcon(CPaintManagerUI::ResourceFile(kIconFile).q());
   GetWidget()->setWindowIcon(icon_);
   // The program loads the language before it builds the window, so every control takes its text
   // once; a window made without it (tests) loads it here.

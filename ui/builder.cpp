@@ -2,8 +2,6 @@
 
 #include <QFile>
 #include <QWidget>
-#include <map>
-#include <mutex>
 #include <utility>
 
 #include "ui/layout_xml.h"
@@ -76,22 +74,19 @@ CControlUI* Build(const LayoutNode& node, int depth, std::string& error, CContai
 
 }  // namespace
 
+// Read again at each use, never kept: a window's layout is built once, and the largest files
+// (the page, the language) held their parsed trees, a few hundred KB, for the life of the
+// program. A file of a few KB parses in a fraction of a millisecond, next to the widgets built
+// from it.
 std::shared_ptr<const LayoutNode> ParseLayout(const CDuiString& xml, std::string* error) {
-  static std::mutex cache_lock;
-  static std::map<std::u16string, std::shared_ptr<const LayoutNode>> cache;
   std::string text;
-  std::u16string cache_key;
   if (xml.GetAt(0) == u'<') {
     text = xml.utf8();
   } else {
-    cache_key = CPaintManagerUI::ResourceFile(xml).str();
-    {
-      std::lock_guard lock(cache_lock);
-      if (auto it = cache.find(cache_key); it != cache.end()) return it->second;
-    }
-    QFile file(CDuiString(cache_key).q());
+    const CDuiString path = CPaintManagerUI::ResourceFile(xml);
+    QFile file(path.q());
     if (!file.open(QIODevice::ReadOnly)) {
-      if (error) *error = "cannot read " + CDuiString(cache_key).utf8();
+      if (error) *error = "cannot read " + path.utf8();
       return nullptr;
     }
     text = file.readAll().toStdString();
@@ -101,10 +96,6 @@ std::shared_ptr<const LayoutNode> ParseLayout(const CDuiString& xml, std::string
   if (!root) {
     if (error) *error = "bad layout " + xml.utf8().substr(0, 80) + ": " + why;
     return nullptr;
-  }
-  if (!cache_key.empty()) {
-    std::lock_guard lock(cache_lock);
-    cache[cache_key] = root;
   }
   return root;
 }

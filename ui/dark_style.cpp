@@ -23,6 +23,7 @@
 #include <QTextEdit>
 
 #include "ui/paint_manager.h"
+#include "ui/svg_image.h"
 
 namespace brevak {
 
@@ -133,7 +134,7 @@ QRect Inside(const QRect& r, const Box& b) {
 QPixmap Image(const QString& path) {
   static QHash<QString, QPixmap> cache;  // UI thread only
   auto it = cache.find(path);
-  if (it == cache.end()) it = cache.insert(path, QPixmap(path));
+  if (it == cache.end()) it = cache.insert(path, ReadSkinPixmap(path));
   return *it;
 }
 

@@ -9,6 +9,7 @@
 
 #include "ui/layout_xml.h"
 #include "ui/paint_manager.h"
+#include "ui/svg_image.h"
 
 namespace brevak {
 
@@ -102,7 +103,7 @@ bool CTrayIcon::CreateTrayIcon(HWND receiver, const CDuiString& icon, const CDui
                                UINT message) {
   DeleteTrayIcon();
   if (!IsTrayAvailable()) return false;
-  icon_ = std::make_unique<QSystemTrayIcon>(QIcon(CPaintManagerUI::ResourceFile(icon).q()));
+  icon_ = std::make_unique<QSystemTrayIcon>(SkinIcon(CPaintManagerUI::ResourceFile(icon).q()));
   icon_->setToolTip(tooltip.q());
   QObject::connect(icon_.get(), &QSystemTrayIcon::activated, icon_.get(),
                    [receiver, message](QSystemTrayIcon::ActivationReason why) {

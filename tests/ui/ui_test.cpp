@@ -7,6 +7,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QSlider>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
@@ -462,6 +464,30 @@ TEST(UiBuilder, BadLayoutsGiveNullOrSkipWhatTheyCannotBuild) {
   // An include that includes itself stops.
   std::unique_ptr<CControlUI> loop(b.Create("self_include.xml"));
   EXPECT_NE(loop, nullptr);
+}
+
+// Layout files are read at each build, not kept: a file changed between two builds (or a
+// language file loaded again) gives the new controls, not the tree read the first time.
+TEST(UiBuilder, EachBuildReadsTheFileAsItIsNow) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString file = dir.filePath("row.xml");
+  auto write = [&](const char* text) {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+  };
+  CDialogBuilder b;
+  write("<HorizontalLayout><Button name=\"first\"/></HorizontalLayout>");
+  std::unique_ptr<CControlUI> one(b.Create(CDuiString(file)));
+  write("<HorizontalLayout><Label name=\"second\"/><Label name=\"third\"/></HorizontalLayout>");
+  std::unique_ptr<CControlUI> two(b.Create(CDuiString(file)));
+  ASSERT_NE(one, nullptr);
+  ASSERT_NE(two, nullptr);
+  EXPECT_EQ(static_cast<CContainerUI*>(one.get())->GetCount(), 1);
+  auto* row = static_cast<CContainerUI*>(two.get());
+  ASSERT_EQ(row->GetCount(), 2);
+  EXPECT_EQ(row->GetItemAt(1)->GetName().utf8(), "third");
 }
 
 TEST(UiString, FormatsAndComparesWithoutRegardToCase) {
