@@ -42,11 +42,11 @@ done
 metainfo=$(grep -x '\./usr/share/metainfo/.*\.metainfo\.xml' <<<"$contents") || fail "the package has no AppStream metainfo"
 echo "package: contents as expected (${#expected[@]} paths checked, metainfo $metainfo)"
 
-# Dependencies: from the binaries (dpkg-shlibdeps), plus the SVG plugins no binary names.
+# Dependencies: from the binaries (dpkg-shlibdeps); the SVG plugins are only recommended.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "package: Depends: $depends"
 depend_names=$(sed 's/ ([^)]*)//g; s/, */\n/g; s/ *|[^\n]*//g' <<<"$depends")
-for dep in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6dbus6 libqt6svg6 libsystemd0 \
+for dep in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6dbus6 libsystemd0 \
            libx11-6 libx11-xcb1 libxcb1 libxi6 libfontconfig1; do
   grep -qxF "$dep" <<<"$depend_names" || fail "Depends lacks $dep"
 done
