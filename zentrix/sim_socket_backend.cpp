@@ -465,15 +465,17 @@ class Channel {
         if (it != pending_.end()) it->second = std::move(reply);
         return;
       }
+      // The connection holds one handle only. Its first reports may come in the same batch as
+      // the reply to Open, before handle_ is known: they are its reports all the same.
       case wire::kInput: {
         std::vector<uint8_t> report;
-        if (!r.U32(number) || number != handle_ || !r.Bytes(report)) return;
+        if (!r.U32(number) || !r.Bytes(report)) return;
         reports_.push_back(std::move(report));
         if (reports_.size() > kQueueLimit) reports_.pop_front();
         return;
       }
       case wire::kHandleGone:
-        if (r.U32(number) && number == handle_) gone_ = true;
+        gone_ = true;
         return;
       case wire::kError: {
         std::string why;
