@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <optional>
 
 #include "platform/loop.h"
 #include "zentrix/driver.h"
@@ -85,20 +86,44 @@ void Forward(const std::vector<uint8_t>& report, size_t got) {
   PostMessageW(g_hMainWnd, g_uButtonMsg, WPARAM(b[1] + b[2] * 256), LPARAM(b[3] + b[4] * 256));
 }
 
+// Waits on the reader's wake event until `due` on the process clock, or until a stop.
+void PauseUntil(MonitoredDevice* d, HANDLE wake, int64_t due) {
+  // A wake left from a resume ends one wait early; the loop keeps the pause whole.
+  for (int64_t now = int64_t(GetTickCount64()); now < due && !d->stop; now = int64_t(GetTickCount64())) {
+    WaitForSingleObject(wake, DWORD(due - now));
+  }
+}
+
 DWORD ReaderThread(MonitoredDevice* d, HANDLE wake) {
   // The record is released only after this thread has ended, so these stay valid.
   HidDevice* device = d->record.handle.get();
-  std::vector<uint8_t> report(std::max<size_t>(d->record.InputReportBuffer.size(), 5), 0);
+  const size_t length = d->record.InputReportBuffer.size();
+  std::vector<uint8_t> report(std::max<size_t>(length, 5), 0);
+  // Reports are forwarded at least kReaderPauseMs apart; the reader waits only when the next
+  // one comes sooner, so a report after a quiet spell costs this thread one wake, not two.
+  std::optional<int64_t> last_forward;
   for (;;) {
-    WaitForSingleObject(wake, kReaderPauseMs);  // the pause between reads, cut short by a stop
     if (d->stop) return 0;
-    if (g_bSuspended || !device || d->record.InputReportBuffer.empty()) continue;
-    const int got = device->Read(report.data(), d->record.InputReportBuffer.size(), -1);
+    if (!device || length == 0) {  // nothing to read: wait for the stop
+      WaitForSingleObject(wake, INFINITE);
+      continue;
+    }
+    if (g_bSuspended) {  // the resume sets the wake event
+      WaitForSingleObject(wake, INFINITE);
+      continue;
+    }
+    const int got = device->Read(report.data(), length, -1);
     if (d->stop) return 0;
-    if (got <= 0) continue;
+    if (got <= 0) {  // a device going away fails every read: do not spin until its removal
+      PauseUntil(d, wake, int64_t(GetTickCount64()) + kReaderPauseMs);
+      continue;
+    }
+    if (last_forward) PauseUntil(d, wake, *last_forward + kReaderPauseMs);
+    if (d->stop) return 0;
     std::fill(report.begin() + got, report.end(), 0);  // a short report leaves no stale bytes
-    std::memcpy(d->record.InputReportBuffer.data(), report.data(), d->record.InputReportBuffer.size());
+    std::memcpy(d->record.InputReportBuffer.data(), report.data(), length);
     Forward(report, size_t(got));
+    last_forward = int64_t(GetTickCount64());
   }
 }
 
@@ -167,6 +192,14 @@ void StopWatching() {
   g_PendingEvents.clear();
 }
 
+// Readers idle while the system sleeps; the resume sets them reading again.
+void WakeReaders() {
+  std::lock_guard lock(g_csDevices);
+  for (const auto& d : g_DeviceList) {
+    if (d->wake_event) SetEvent(d->wake_event);
+  }
+}
+
 void HandlePower(WPARAM event) {
   switch (event) {
     case PBT_APMQUERYSUSPENDFAILED:
@@ -176,6 +209,7 @@ void HandlePower(WPARAM event) {
       LogTrace("PBT_APMRESUME\n");
       g_bResuming = true;
       g_bSuspended = false;
+      WakeReaders();
       Open_DevMonitor(g_hMainWnd, g_uButtonMsg, g_uDeviceMsg);
       g_bResuming = false;
       break;

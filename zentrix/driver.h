@@ -47,7 +47,7 @@ struct MonitoredDevice {
   DeviceRecord record;
   HANDLE reader_thread = nullptr;
   DWORD reader_thread_id = 0;
-  HANDLE wake_event = nullptr;  // ends the reader's pause between reads when it must stop
+  HANDLE wake_event = nullptr;  // wakes the reader from a pause or a suspend: a stop or a resume
   std::atomic<bool> stop{false};
 };
 

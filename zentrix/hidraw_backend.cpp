@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <hidapi.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -97,8 +99,16 @@ std::mutex& HidapiLock() {
 
 class HidapiIo final : public HidrawIo {
  public:
-  explicit HidapiIo(hid_device* device) : device_(device) {}
-  ~HidapiIo() override { hid_close(device_); }
+  // With a `watch_node`, a descriptor of our own on the same node tells when to read: hidraw
+  // queues every report to each open file of the node and wakes them together, and hidapi has
+  // no descriptor to hand out. It is only waited on and drained; hidapi reads the reports.
+  explicit HidapiIo(hid_device* device, const std::string& watch_node = {})
+      : device_(device),
+        watch_(watch_node.empty() ? -1 : open(watch_node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
+  ~HidapiIo() override {
+    if (watch_ >= 0) close(watch_);
+    hid_close(device_);
+  }
   HidapiIo(const HidapiIo&) = delete;
   HidapiIo& operator=(const HidapiIo&) = delete;
 
@@ -114,9 +124,16 @@ class HidapiIo final : public HidrawIo {
   int GetFeature(uint8_t* data, size_t length) override {
     return hid_get_feature_report(device_, data, length);
   }
+  int ReadyFd() override { return watch_; }
+  void DrainReady() override {
+    uint8_t discard[64];  // hidraw drops what does not fit: one read takes one whole report
+    while (read(watch_, discard, sizeof discard) > 0) {
+    }
+  }
 
  private:
   hid_device* device_;
+  const int watch_;
 };
 
 std::bitset<256> IdSet(const std::vector<uint8_t>& ids) {
@@ -151,6 +168,10 @@ class HidrawDevice final : public HidDevice {
     return writer_->Write(report.data(), report.size());
   }
 
+  ~HidrawDevice() override {
+    if (cancel_fd_ >= 0) close(cancel_fd_);
+  }
+
   int Read(uint8_t* data, size_t capacity, int timeout_ms) override {
     if (cancelled_.load() || !data || capacity == 0 || info_.input_report_length == 0) return -1;
     using Clock = std::chrono::steady_clock;
@@ -163,13 +184,29 @@ class HidrawDevice final : public HidDevice {
     brevak::ExternalWaitScope waiting;
     for (;;) {
       if (cancelled_.load()) return -1;
-      int slice = kReadSliceMs;
+      int left = kReadSliceMs;
       if (bounded) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        slice = int(std::clamp<int64_t>(left, 0, kReadSliceMs));
+        const auto rest = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        left = int(std::clamp<int64_t>(rest, 0, INT32_MAX));
       }
-      const int got = reader_->Read(into, room, slice);
+      int got;
+      if (Watched()) {
+        got = reader_->Read(into, room, 0);
+        if (got == 0) {
+          reader_->DrainReady();
+          got = reader_->Read(into, room, 0);
+        }
+        if (got == 0) {
+          if (bounded && left == 0) return 0;
+          pollfd p[2] = {{reader_->ReadyFd(), POLLIN, 0}, {cancel_fd_, POLLIN, 0}};
+          if (poll(p, 2, bounded ? left : -1) > 0 && (p[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            watch_failed_ = true;  // a removed node: the next read says so; never spin on it
+          }
+          continue;
+        }
+      } else {
+        got = reader_->Read(into, room, std::min(left, kReadSliceMs));
+      }
       if (got < 0) return -1;  // the node is gone
       if (got > 0) {
         size_t length = size_t(got);
@@ -186,7 +223,13 @@ class HidrawDevice final : public HidDevice {
     }
   }
 
-  void Cancel() override { cancelled_.store(true); }
+  void Cancel() override {
+    cancelled_.store(true);
+    if (cancel_fd_ >= 0) {
+      const uint64_t one = 1;
+      [[maybe_unused]] const ssize_t k = write(cancel_fd_, &one, sizeof one);
+    }
+  }
 
   bool SetFeature(const uint8_t* data, size_t length) override {
     const size_t full = info_.feature_report_length;
@@ -221,8 +264,13 @@ class HidrawDevice final : public HidDevice {
   const std::unique_ptr<HidrawIo> reader_;
   std::mutex writer_mu_;
   const std::unique_ptr<HidrawIo> writer_;
+  // Read waits on the handle's ReadyFd and this together, without slices, while both exist.
+  bool Watched() const { return !watch_failed_ && cancel_fd_ >= 0 && reader_->ReadyFd() >= 0; }
+
   std::atomic<bool> cancelled_{false};
+  const int cancel_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   std::vector<uint8_t> report_;  // the reading thread's
+  bool watch_failed_ = false;    // the reading thread's
 };
 
 HidInterfaceInfo MakeInfo(const std::string& path, const HidrawNode& node, const HidCollection& c) {
@@ -288,7 +336,7 @@ class HidrawBackend final : public HidBackend {
       // Two handles: hidapi's calls on one handle are not safe from two threads.
       hid_device* read_handle = hid_open_path(devnode.c_str());
       if (!read_handle) return nullptr;  // gone by now, or no permission
-      reader = std::make_unique<HidapiIo>(read_handle);
+      reader = std::make_unique<HidapiIo>(read_handle, devnode);
       hid_device* write_handle = hid_open_path(devnode.c_str());
       if (!write_handle) return nullptr;
       writer = std::make_unique<HidapiIo>(write_handle);

@@ -51,6 +51,11 @@ class HidrawIo {
   virtual int Write(const uint8_t* data, size_t length) = 0;
   virtual int SendFeature(const uint8_t* data, size_t length) = 0;
   virtual int GetFeature(uint8_t* data, size_t length) = 0;
+  // A descriptor that is readable whenever a report may be waiting for Read, or -1 (Read is
+  // then waited on in slices). DrainReady empties it: a report that comes after the drain
+  // makes it readable again, so drain, look with Read(.., 0), then wait on it.
+  virtual int ReadyFd() { return -1; }
+  virtual void DrainReady() {}
 };
 
 // The interface on top of two handles of its node: `reader` is used only by the reading
@@ -59,7 +64,8 @@ std::unique_ptr<HidDevice> MakeHidrawDevice(HidInterfaceInfo info, const HidColl
                                             bool numbered, std::unique_ptr<HidrawIo> reader,
                                             std::unique_ptr<HidrawIo> writer);
 
-// How long one wait on the node lasts inside an unbounded Read: the delay of a Cancel.
+// How long one wait on the node lasts inside an unbounded Read when its handle offers no
+// ReadyFd: the delay of a Cancel. With one, Read waits on it and on the Cancel together.
 inline constexpr int kReadSliceMs = 20;
 
 }  // namespace zentrix

@@ -1,6 +1,7 @@
 #include "zentrix/sim_socket_backend.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -29,7 +30,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kReplyTimeout = std::chrono::seconds(3);
 constexpr auto kRetryInterval = std::chrono::milliseconds(500);
 constexpr size_t kQueueLimit = 256;   // reports kept for a handle nobody reads
-constexpr size_t kEarlyHandles = 16;  // handles whose first reports beat their Open reply
 
 void Note(const std::string& text) { brevak::LogNote("zentrix sim", "%s", text.c_str()); }
 
@@ -97,55 +97,60 @@ class HotplugDispatch {
   std::thread thread_;  // last: it starts running in the constructor
 };
 
-struct DeviceQueue {
-  std::mutex mu;
-  std::condition_variable cv;
-  std::deque<std::vector<uint8_t>> reports;
-  bool cancelled = false;
-  bool gone = false;
-
-  void Push(std::vector<uint8_t> report) {
-    {
-      std::lock_guard<std::mutex> lock(mu);
-      if (gone) return;
-      reports.push_back(std::move(report));
-      if (reports.size() > kQueueLimit) reports.pop_front();
-    }
-    cv.notify_all();
-  }
-  void End(bool cancel) {
-    {
-      std::lock_guard<std::mutex> lock(mu);
-      (cancel ? cancelled : gone) = true;
-    }
-    cv.notify_all();
-  }
-};
-
 struct ReplyData {
   int32_t result = -1;
   std::vector<uint8_t> payload;
 };
 
-// One connection to the simulated mouse. Devices keep theirs alive; once it is lost it stays
-// lost, and the backend makes a new one.
+bool Greet(int fd, wire::Stream& in) {
+  if (!wire::SendAll(fd, wire::Writer(wire::kHello).U32(wire::kMagic).U16(wire::kVersion).Finish())) return false;
+  const auto deadline = Clock::now() + kReplyTimeout;
+  for (;;) {
+    if (std::optional<std::vector<uint8_t>> body = in.Next()) {
+      wire::Reader r(*body);
+      uint8_t type = 0;
+      uint16_t version = 0;
+      if (r.U8(type) && type == wire::kHelloReply && r.U16(version) && version == wire::kVersion) return true;
+      std::string why;
+      if (type == wire::kError && r.Str(why)) Note(why);
+      return false;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd p{fd, POLLIN, 0};
+    if (in.broken() || left <= 0 || ::poll(&p, 1, int(left)) <= 0) return false;
+    uint8_t buf[4096];
+    const ssize_t k = ::recv(fd, buf, sizeof buf, 0);
+    if (k <= 0) return false;
+    in.Feed(buf, size_t(k));
+  }
+}
+
+// A connected, greeted socket to the simulated mouse, or -1.
+int Dial(const std::string& path, wire::Stream& in) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof addr.sun_path) return -1;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || !Greet(fd, in)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// One connection to the simulated mouse for the interface list and hotplug events. Once it is
+// lost it stays lost, and the backend makes a new one. Devices have connections of their own.
 class Link {
  public:
   // `on_lost` is called (on the receive thread) once the link is lost.
   static std::shared_ptr<Link> Connect(const std::string& path, std::shared_ptr<HotplugDispatch> hotplug,
                                        std::function<void()> on_lost) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof addr.sun_path) return nullptr;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    wire::Stream in;
+    const int fd = Dial(path, in);
     if (fd < 0) return nullptr;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      ::close(fd);
-      return nullptr;
-    }
-    auto link = std::shared_ptr<Link>(new Link(fd, std::move(hotplug)));
-    if (!link->Greet()) return nullptr;  // the destructor closes the socket
+    auto link = std::shared_ptr<Link>(new Link(fd, std::move(hotplug), std::move(in)));
     link->on_lost_ = std::move(on_lost);
     link->rx_ = std::thread([raw = link.get()] { raw->Receive(); });
     return link;
@@ -195,16 +200,6 @@ class Link {
     return reply;
   }
 
-  // Sends without waiting for the reply (the close of a device going away).
-  template <typename Fields>
-  void Post(wire::Type type, Fields fields) {
-    wire::Writer w(type);
-    w.U32(0);  // id 0 is never waited for
-    fields(w);
-    std::lock_guard<std::mutex> lock(send_mu_);
-    wire::SendAll(fd_, w.Finish());
-  }
-
   std::optional<std::vector<HidInterfaceInfo>> List() {
     auto reply = Call(wire::kEnumerate, [](wire::Writer&) {});
     if (!reply || reply->result < 0) return std::nullopt;
@@ -232,50 +227,9 @@ class Link {
     return it->second;
   }
 
-  std::shared_ptr<DeviceQueue> Register(uint32_t handle) {
-    auto q = std::make_shared<DeviceQueue>();
-    std::lock_guard<std::mutex> lock(mu_);
-    if (closed_) q->gone = true;
-    auto early = early_.find(handle);
-    if (early != early_.end()) {
-      for (auto& r : early->second.reports) q->reports.push_back(std::move(r));
-      q->gone = q->gone || early->second.gone;
-      early_.erase(early);
-    }
-    devices_[handle] = q;
-    return q;
-  }
-
-  void Unregister(uint32_t handle) {
-    std::lock_guard<std::mutex> lock(mu_);
-    devices_.erase(handle);
-  }
-
  private:
-  Link(int fd, std::shared_ptr<HotplugDispatch> hotplug) : fd_(fd), hotplug_(std::move(hotplug)) {}
-
-  bool Greet() {
-    if (!wire::SendAll(fd_, wire::Writer(wire::kHello).U32(wire::kMagic).U16(wire::kVersion).Finish())) return false;
-    const auto deadline = Clock::now() + kReplyTimeout;
-    for (;;) {
-      if (std::optional<std::vector<uint8_t>> body = in_.Next()) {
-        wire::Reader r(*body);
-        uint8_t type = 0;
-        uint16_t version = 0;
-        if (r.U8(type) && type == wire::kHelloReply && r.U16(version) && version == wire::kVersion) return true;
-        std::string why;
-        if (type == wire::kError && r.Str(why)) Note(why);
-        return false;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      pollfd p{fd_, POLLIN, 0};
-      if (in_.broken() || left <= 0 || ::poll(&p, 1, int(left)) <= 0) return false;
-      uint8_t buf[4096];
-      const ssize_t k = ::recv(fd_, buf, sizeof buf, 0);
-      if (k <= 0) return false;
-      in_.Feed(buf, size_t(k));
-    }
-  }
+  Link(int fd, std::shared_ptr<HotplugDispatch> hotplug, wire::Stream in)
+      : fd_(fd), hotplug_(std::move(hotplug)), in_(std::move(in)) {}
 
   void Receive() {
     uint8_t buf[65536];
@@ -302,28 +256,10 @@ class Link {
         {
           std::lock_guard<std::mutex> lock(mu_);
           auto it = pending_.find(id);
-          if (it == pending_.end()) return;  // timed out, or a posted close
+          if (it == pending_.end()) return;  // timed out
           it->second = std::move(reply);
         }
         cv_.notify_all();
-        return;
-      }
-      case wire::kInput: {
-        uint32_t handle = 0;
-        std::vector<uint8_t> report;
-        if (!r.U32(handle) || !r.Bytes(report)) return;
-        if (std::shared_ptr<DeviceQueue> q = Device(handle)) return q->Push(std::move(report));
-        std::lock_guard<std::mutex> lock(mu_);
-        EarlyReports& e = EarlyFor(handle);
-        if (e.reports.size() < kQueueLimit) e.reports.push_back(std::move(report));
-        return;
-      }
-      case wire::kHandleGone: {
-        uint32_t handle = 0;
-        if (!r.U32(handle)) return;
-        if (std::shared_ptr<DeviceQueue> q = Device(handle)) return q->End(false);
-        std::lock_guard<std::mutex> lock(mu_);
-        EarlyFor(handle).gone = true;
         return;
       }
       case wire::kHotplug: {
@@ -351,37 +287,15 @@ class Link {
     }
   }
 
-  // What arrived for a handle whose Open reply is still on its way to the caller (or whose
-  // device has just been closed); only the newest few handles are kept. Call with mu_ held.
-  struct EarlyReports {
-    std::deque<std::vector<uint8_t>> reports;
-    bool gone = false;
-  };
-  EarlyReports& EarlyFor(uint32_t handle) {
-    if (!early_.count(handle) && early_.size() >= kEarlyHandles) early_.erase(early_.begin());
-    return early_[handle];
-  }
-
-  std::shared_ptr<DeviceQueue> Device(uint32_t handle) {
-    std::lock_guard<std::mutex> lock(mu_);
-    auto it = devices_.find(handle);
-    return it == devices_.end() ? nullptr : it->second.lock();
-  }
-
-  // The mouse went away (or we hung up): every device ends, every interface is removed.
+  // The mouse went away (or we hung up): every interface is removed.
   void Lost() {
-    std::vector<std::shared_ptr<DeviceQueue>> devices;
     std::set<std::string> present;
     {
       std::lock_guard<std::mutex> lock(mu_);
       closed_ = true;
-      for (auto& [handle, w] : devices_) {
-        if (auto q = w.lock()) devices.push_back(std::move(q));
-      }
       present.swap(present_);
     }
     cv_.notify_all();
-    for (const auto& q : devices) q->End(false);
     for (const auto& path : present) hotplug_->Announce(HotplugEvent{HotplugEvent::kRemoval, path});
     if (on_lost_) on_lost_();
   }
@@ -389,7 +303,7 @@ class Link {
   const int fd_;
   const std::shared_ptr<HotplugDispatch> hotplug_;
   std::function<void()> on_lost_;  // set before the receive thread starts
-  wire::Stream in_;  // Greet, then the receive thread
+  wire::Stream in_;  // the receive thread's
   std::mutex send_mu_;
 
   std::mutex mu_;
@@ -397,63 +311,230 @@ class Link {
   bool closed_ = false;
   uint32_t next_id_ = 1;
   std::map<uint32_t, std::optional<ReplyData>> pending_;
-  std::map<uint32_t, std::weak_ptr<DeviceQueue>> devices_;
-  std::map<uint32_t, EarlyReports> early_;
   std::map<std::string, HidInterfaceInfo> known_;
   std::set<std::string> present_;
 
   std::thread rx_;
 };
 
-class SimDevice final : public HidDevice {
+// One opened interface on a connection of its own: only its input reports and the replies to
+// its calls come there, so no thread but the one that needs them reads the socket. The reader
+// in Read, or a caller waiting for its reply, receives for everybody meanwhile; the others wait
+// for it. An input report thus wakes the reading thread alone.
+class Channel {
  public:
-  SimDevice(std::shared_ptr<Link> link, uint32_t handle, HidInterfaceInfo info)
-      : link_(std::move(link)), handle_(handle), info_(std::move(info)), q_(link_->Register(handle_)) {}
-
-  ~SimDevice() override {
-    q_->End(false);
-    link_->Unregister(handle_);
-    link_->Post(wire::kClose, [&](wire::Writer& w) { w.U32(handle_); });
-  }
-
-  const HidInterfaceInfo& info() const override { return info_; }
-
-  int Write(const uint8_t* data, size_t length) override {
-    if (!data || length == 0 || Ended()) return -1;
-    auto reply = link_->Call(wire::kWrite, [&](wire::Writer& w) { w.U32(handle_).Bytes(data, length); });
-    return reply ? reply->result : -1;
-  }
-
-  int Read(uint8_t* data, size_t capacity, int timeout_ms) override {
-    if (!data || capacity == 0) return -1;
-    brevak::ExternalWaitScope outside;
-    std::unique_lock<std::mutex> lock(q_->mu);
-    auto ready = [this] { return q_->cancelled || q_->gone || !q_->reports.empty(); };
-    if (timeout_ms < 0) {
-      q_->cv.wait(lock, ready);
-    } else if (!q_->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready)) {
-      return 0;
+  // Null when the mouse does not answer or refuses to open `device_path`.
+  static std::unique_ptr<Channel> Open(const std::string& socket_path, const std::string& device_path) {
+    wire::Stream in;
+    const int fd = Dial(socket_path, in);
+    if (fd < 0) return nullptr;
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) {
+      ::close(fd);
+      return nullptr;
     }
-    if (q_->cancelled || q_->gone) return -1;
-    const std::vector<uint8_t> report = std::move(q_->reports.front());
-    q_->reports.pop_front();
+    std::unique_ptr<Channel> c(new Channel(fd, wake, std::move(in)));
+    auto reply = c->Call(wire::kOpen, [&](wire::Writer& w) { w.Str(device_path); });
+    if (!reply || reply->result <= 0) return nullptr;
+    c->handle_ = uint32_t(reply->result);
+    return c;
+  }
+
+  // Closing the connection closes the handle. Nobody may be inside a call or a read.
+  ~Channel() {
+    ::close(fd_);
+    ::close(wake_fd_);
+  }
+
+  uint32_t handle() const { return handle_; }
+
+  bool gone() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return gone_;
+  }
+
+  template <typename Fields>
+  std::optional<ReplyData> Call(wire::Type type, Fields fields) {
+    brevak::ExternalWaitScope outside;
+    uint32_t id;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (gone_) return std::nullopt;
+      id = next_id_++;
+      pending_[id];
+    }
+    wire::Writer w(type);
+    w.U32(id);
+    fields(w);
+    bool sent;
+    {
+      std::lock_guard<std::mutex> lock(send_mu_);
+      sent = wire::SendAll(fd_, w.Finish());
+    }
+    std::unique_lock<std::mutex> lock(mu_);
+    if (sent) Pump(lock, [&] { return pending_[id].has_value(); }, Clock::now() + kReplyTimeout, false);
+    std::optional<ReplyData> reply = std::move(pending_[id]);
+    pending_.erase(id);
+    return reply;
+  }
+
+  int Read(uint8_t* data, size_t capacity, int timeout_ms) {
+    brevak::ExternalWaitScope outside;
+    std::unique_lock<std::mutex> lock(mu_);
+    const auto deadline =
+        timeout_ms < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeout_ms);
+    Pump(lock, [this] { return cancelled_ || !reports_.empty(); }, deadline, true);
+    if (cancelled_ || gone_) return -1;
+    if (reports_.empty()) return 0;
+    const std::vector<uint8_t> report = std::move(reports_.front());
+    reports_.pop_front();
     const size_t n = std::min(capacity, report.size());
     std::memcpy(data, report.data(), n);
     return int(n);
   }
 
-  void Cancel() override { q_->End(true); }
+  // Wakes a Read that receives (its poll watches the wake descriptor) or waits for a caller
+  // that receives (the condition).
+  void Cancel() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      cancelled_ = true;
+    }
+    cv_.notify_all();
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t k = ::write(wake_fd_, &one, sizeof one);
+  }
+
+ private:
+  Channel(int fd, int wake_fd, wire::Stream in) : fd_(fd), wake_fd_(wake_fd), in_(std::move(in)) {}
+
+  // Returns once `done` holds, the connection is gone or `deadline` passed (what has arrived by
+  // then is taken in). Called with mu_ held; releases it while it waits or receives.
+  template <typename Done>
+  void Pump(std::unique_lock<std::mutex>& lock, Done done, Clock::time_point deadline, bool reader) {
+    const bool forever = deadline == Clock::time_point::max();
+    while (!done() && !gone_) {
+      const auto now = Clock::now();
+      const bool late = !forever && now >= deadline;
+      if (receiving_) {  // the receiver notifies after each batch and when it stops
+        if (late) return;
+        if (forever) {
+          cv_.wait(lock);
+        } else {
+          cv_.wait_until(lock, deadline);
+        }
+        continue;
+      }
+      receiving_ = true;
+      lock.unlock();
+      int timeout = -1;
+      if (!forever) timeout = late ? 0 : int(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+      // Only a reader watches the wake descriptor: a Cancel leaves it readable for good.
+      pollfd p[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+      const int ready = ::poll(p, reader ? 2 : 1, timeout);
+      uint8_t buf[4096];
+      ssize_t k = 0;
+      bool lost = false;
+      if (ready > 0 && p[0].revents) {
+        k = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+        lost = k == 0 || (k < 0 && errno != EINTR && errno != EAGAIN);
+      } else if (ready < 0 && errno != EINTR) {
+        lost = true;
+      }
+      lock.lock();
+      receiving_ = false;
+      if (k > 0) in_.Feed(buf, size_t(k));
+      while (std::optional<std::vector<uint8_t>> body = in_.Next()) Sort(*body);
+      if (lost || in_.broken()) gone_ = true;
+      cv_.notify_all();
+      if (late && k <= 0) return;
+    }
+  }
+
+  // With mu_ held.
+  void Sort(const std::vector<uint8_t>& body) {
+    wire::Reader r(body);
+    uint8_t type = 0;
+    uint32_t number = 0;
+    r.U8(type);
+    switch (type) {
+      case wire::kReply: {
+        ReplyData reply;
+        if (!r.U32(number) || !r.I32(reply.result) || !r.Rest(reply.payload)) return;
+        auto it = pending_.find(number);
+        if (it != pending_.end()) it->second = std::move(reply);
+        return;
+      }
+      // The connection holds one handle only. Its first reports may come in the same batch as
+      // the reply to Open, before handle_ is known: they are its reports all the same.
+      case wire::kInput: {
+        std::vector<uint8_t> report;
+        if (!r.U32(number) || !r.Bytes(report)) return;
+        reports_.push_back(std::move(report));
+        if (reports_.size() > kQueueLimit) reports_.pop_front();
+        return;
+      }
+      case wire::kHandleGone:
+        gone_ = true;
+        return;
+      case wire::kError: {
+        std::string why;
+        if (r.Str(why)) Note(why);
+        return;
+      }
+      default:
+        return;  // hotplug events and Bluetooth notifications are the link's business
+    }
+  }
+
+  const int fd_;
+  const int wake_fd_;
+  uint32_t handle_ = 0;  // set by Open before anyone else sees the channel
+  std::mutex send_mu_;
+
+  std::mutex mu_;
+  std::condition_variable cv_;
+  wire::Stream in_;
+  bool receiving_ = false;
+  bool cancelled_ = false;
+  bool gone_ = false;
+  uint32_t next_id_ = 1;
+  std::map<uint32_t, std::optional<ReplyData>> pending_;
+  std::deque<std::vector<uint8_t>> reports_;
+};
+
+class SimDevice final : public HidDevice {
+ public:
+  SimDevice(std::unique_ptr<Channel> channel, HidInterfaceInfo info)
+      : channel_(std::move(channel)), info_(std::move(info)) {}
+
+  const HidInterfaceInfo& info() const override { return info_; }
+
+  int Write(const uint8_t* data, size_t length) override {
+    if (!data || length == 0 || channel_->gone()) return -1;
+    auto reply = channel_->Call(wire::kWrite, [&](wire::Writer& w) { w.U32(channel_->handle()).Bytes(data, length); });
+    return reply ? reply->result : -1;
+  }
+
+  int Read(uint8_t* data, size_t capacity, int timeout_ms) override {
+    if (!data || capacity == 0) return -1;
+    return channel_->Read(data, capacity, timeout_ms);
+  }
+
+  void Cancel() override { channel_->Cancel(); }
 
   bool SetFeature(const uint8_t* data, size_t length) override {
-    if (!data || length == 0 || Ended()) return false;
-    auto reply = link_->Call(wire::kSetFeature, [&](wire::Writer& w) { w.U32(handle_).Bytes(data, length); });
+    if (!data || length == 0 || channel_->gone()) return false;
+    auto reply =
+        channel_->Call(wire::kSetFeature, [&](wire::Writer& w) { w.U32(channel_->handle()).Bytes(data, length); });
     return reply && reply->result == 1;
   }
 
   int GetFeature(uint8_t* data, size_t length) override {
-    if (!data || length == 0 || length > 0xFFFF || Ended()) return -1;
-    auto reply = link_->Call(wire::kGetFeature,
-                             [&](wire::Writer& w) { w.U32(handle_).U16(uint16_t(length)).U8(data[0]); });
+    if (!data || length == 0 || length > 0xFFFF || channel_->gone()) return -1;
+    auto reply = channel_->Call(wire::kGetFeature, [&](wire::Writer& w) {
+      w.U32(channel_->handle()).U16(uint16_t(length)).U8(data[0]);
+    });
     if (!reply || reply->result < 0) return -1;
     const size_t n = std::min({length, reply->payload.size(), size_t(reply->result)});
     std::memcpy(data, reply->payload.data(), n);
@@ -461,15 +542,8 @@ class SimDevice final : public HidDevice {
   }
 
  private:
-  bool Ended() {
-    std::lock_guard<std::mutex> lock(q_->mu);
-    return q_->gone;
-  }
-
-  std::shared_ptr<Link> link_;
-  const uint32_t handle_;
+  const std::unique_ptr<Channel> channel_;
   const HidInterfaceInfo info_;
-  std::shared_ptr<DeviceQueue> q_;
 };
 
 class SimSocketBackend final : public HidBackend {
@@ -508,9 +582,9 @@ class SimSocketBackend final : public HidBackend {
       info = link->Known(path);
       if (!info) return nullptr;
     }
-    auto reply = link->Call(wire::kOpen, [&](wire::Writer& w) { w.Str(path); });
-    if (!reply || reply->result <= 0) return nullptr;
-    return std::make_unique<SimDevice>(link, uint32_t(reply->result), *info);
+    std::unique_ptr<Channel> channel = Channel::Open(path_, path);
+    if (!channel) return nullptr;
+    return std::make_unique<SimDevice>(std::move(channel), *info);
   }
 
   bool StartHotplug(std::function<void(const HotplugEvent&)> sink) override {

@@ -199,6 +199,34 @@ TEST_F(SocketTest, HotplugAndUnplugReachTheClient) {
   backend->StopHotplug();
 }
 
+// A device's connection is read by whichever of its threads is waiting: a call made while
+// another thread is blocked reading the same device gets its reply, and a Cancel still ends
+// that read, whether it was receiving or waiting for the caller to.
+TEST_F(SocketTest, CallsWhileAReadIsBlockedOnTheSameDeviceGetTheirReplies) {
+  mouse_.Plug(Connection::kCable);
+  Serve(mouse_);
+  std::unique_ptr<zentrix::HidBackend> backend = zentrix::MakeSimSocketBackend(sock_.path());
+  std::unique_ptr<HidDevice> feature = backend->Open("sim:cable/feature");
+  ASSERT_TRUE(feature);
+  for (int round = 0; round < 20; ++round) {
+    int blocked_result = 0;
+    std::thread reader([&] {
+      uint8_t buf[64];
+      blocked_result = feature->Read(buf, sizeof buf, -1);
+    });
+    for (int call = 0; call < 3; ++call) {
+      uint8_t report[64] = {0x04};
+      ASSERT_EQ(feature->GetFeature(report, sizeof report), 64) << "round " << round;
+      EXPECT_EQ(Bytes(report, report + 3), (Bytes{0x04, 0x59, 0x40}));
+    }
+    feature->Cancel();
+    reader.join();
+    EXPECT_EQ(blocked_result, -1);
+  }
+  uint8_t report[64] = {0x04};
+  EXPECT_EQ(feature->GetFeature(report, sizeof report), 64) << "calls go on after a Cancel";
+}
+
 TEST_F(SocketTest, EveryClientHearsTheMouse) {
   mouse_.Plug(Connection::k1k);
   Serve(mouse_, 40);  // power status on the receiver every 40 ms

@@ -1,6 +1,7 @@
 #include "zentrix/hidraw_backend.h"
 
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -99,16 +100,26 @@ TEST(HidrawBackend, OpenGivesNullForVanishedForeignAndUnknownInterfaces) {
 }
 
 // hidapi's side of one node: reports as hidraw hands them out, removal, and what was sent.
+// With `watched`, the node also offers a ready descriptor, as hidapi's handle with a
+// descriptor of our own on the node does; `reads` and `waiting_reads` count hidapi's reads.
 struct NodeState {
   std::mutex mu;
   std::condition_variable cv;
   std::deque<std::vector<uint8_t>> reports;
   bool removed = false;
   std::vector<std::vector<uint8_t>> writes, features;
+  bool watched = false;
+  const int ready = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  int reads = 0, waiting_reads = 0;
+  ~NodeState() { close(ready); }
   void Change(const std::function<void()>& change) {
     std::lock_guard<std::mutex> lock(mu);
     change();
     cv.notify_all();
+    const uint64_t one = 1;
+    if (watched) {
+      EXPECT_EQ(write(ready, &one, sizeof one), ssize_t(sizeof one));
+    }
   }
 };
 
@@ -117,6 +128,8 @@ class FakeNode final : public HidrawIo {
   explicit FakeNode(std::shared_ptr<NodeState> state) : s_(std::move(state)) {}
   int Read(uint8_t* data, size_t length, int timeout_ms) override {
     std::unique_lock<std::mutex> lock(s_->mu);
+    ++s_->reads;
+    if (timeout_ms != 0) ++s_->waiting_reads;
     s_->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                     [&] { return s_->removed || !s_->reports.empty(); });
     if (s_->removed || s_->reports.empty()) return s_->removed ? -1 : 0;
@@ -132,6 +145,12 @@ class FakeNode final : public HidrawIo {
   int GetFeature(uint8_t* data, size_t length) override {
     std::fill(data + 1, data + length, 0xAB);
     return int(length);
+  }
+  int ReadyFd() override { return s_->watched ? s_->ready : -1; }
+  void DrainReady() override {
+    uint64_t count;
+    while (read(s_->ready, &count, sizeof count) > 0) {
+    }
   }
 
  private:
@@ -227,6 +246,63 @@ TEST_F(HidrawDeviceTest, ReadEndsOnTimeoutCancelAndRemoval) {
   EXPECT_EQ(result, -1);
   const uint8_t envelope[65] = {0x06};
   EXPECT_EQ(report->Write(envelope, sizeof envelope), -1);
+}
+
+// With a ready descriptor a blocked Read waits on it and on Cancel together: hidapi is only
+// asked when something is there, never waited in, nothing arriving is missed, and a Cancel or
+// a removal ends the wait.
+TEST_F(HidrawDeviceTest, AWatchedNodeIsReadWhenReadyWithoutSlices) {
+  node_->watched = true;
+  std::unique_ptr<HidDevice> osd = OpenOn("receiver_4k.hex", 0);
+  ASSERT_TRUE(osd);
+  std::mutex mu;
+  std::vector<uint8_t> seen;  // byte 2 of each report read
+  int result = 0;
+  std::thread reader([&] {
+    uint8_t buffer[64];
+    int got;
+    while ((got = osd->Read(buffer, sizeof buffer, -1)) > 0) {
+      std::lock_guard<std::mutex> lock(mu);
+      seen.push_back(buffer[2]);
+    }
+    result = got;
+  });
+  std::this_thread::sleep_for(60ms);  // three slices' worth of nothing
+  {
+    std::lock_guard<std::mutex> lock(node_->mu);
+    EXPECT_LE(node_->reads, 2) << "a read with nothing there looks twice, then waits";
+  }
+  for (uint8_t kind : {0x10, 0x40, 0x50}) {
+    Deliver(std::vector<uint8_t>(65, 0x06));  // the REPORT collection's
+    Deliver({0x04, 0x59, kind, 0x01});
+  }
+  for (int i = 0; i < 500; ++i) {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      if (seen.size() >= 3) break;
+    }
+    std::this_thread::sleep_for(2ms);
+  }
+  osd->Cancel();
+  reader.join();
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(seen, (std::vector<uint8_t>{0x10, 0x40, 0x50}));
+  {
+    std::lock_guard<std::mutex> lock(node_->mu);
+    EXPECT_EQ(node_->waiting_reads, 0);
+  }
+
+  // A removal wakes a blocked read too.
+  std::unique_ptr<HidDevice> report = OpenOn("receiver_4k.hex", 2);
+  ASSERT_TRUE(report);
+  reader = std::thread([&] {
+    uint8_t buffer[80];
+    result = report->Read(buffer, sizeof buffer, -1);
+  });
+  std::this_thread::sleep_for(30ms);
+  node_->Change([&] { node_->removed = true; });
+  reader.join();
+  EXPECT_EQ(result, -1);
 }
 
 TEST_F(HidrawDeviceTest, WritesAndFeatureReportsStayInTheirCollection) {

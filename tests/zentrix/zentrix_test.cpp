@@ -286,6 +286,49 @@ TEST_F(ZentrixTest, EightKReportsStayReadableAfterTheNextOne) {
   Take();
 }
 
+// The reader spaces what it forwards by its pause but waits only when reports come closer than
+// that: a burst is forwarded whole, in order, one pause apart, and the next report after a
+// quiet spell at once.
+TEST_F(ZentrixTest, ReportsCloserThanThePauseAreAllForwardedInOrderAndSpaced) {
+  constexpr int kPauseMs = 10;  // the reader's pause between forwarded reports
+  mouse_.Plug(Connection::k4k);
+  LoadedBuild b("zentrix_4k.so");
+  ASSERT_TRUE(b.ok());
+  b.Set_VIDPID(zentrix::kVendorId, zentrix::kReceiverHsProductId);
+  b.Set_Device_Version(0x0116);
+  ASSERT_EQ(b.Open_DevMonitor(window_, 1557, 1558), 1);
+  Take();
+  auto levels = [this] {
+    std::vector<int> seen;
+    for (const Posted& p : std::exchange(posted_, {})) {
+      if (p.msg == 1557) seen.push_back(int(p.lParam >> 8));
+    }
+    return seen;
+  };
+
+  mouse_.SetBattery(40);
+  RunUntilIdle();
+  EXPECT_EQ(levels(), std::vector<int>{40}) << "after a quiet spell a report is forwarded without a pause";
+
+  for (int level : {50, 60, 70}) mouse_.SetBattery(level);
+  RunUntilIdle();
+  EXPECT_TRUE(levels().empty()) << "the next report waits out the pause";
+  for (int level : {50, 60, 70}) {
+    AdvanceClock(kPauseMs - 1);
+    EXPECT_TRUE(levels().empty()) << level << " came before its pause was over";
+    AdvanceClock(1);
+    EXPECT_EQ(levels(), std::vector<int>{level});
+  }
+  AdvanceClock(10 * kPauseMs);
+  EXPECT_TRUE(levels().empty());
+
+  mouse_.SetBattery(80);
+  RunUntilIdle();
+  EXPECT_EQ(levels(), std::vector<int>{80});
+  b.Close_DevMonitor();
+  Take();
+}
+
 TEST_F(ZentrixTest, FourBuildsInOneProcessKeepTheirOwnState) {
   for (Connection c : {Connection::kCable, Connection::k1k, Connection::k4k, Connection::k8k}) mouse_.Plug(c);
   LoadedBuild cable("zentrix_2.so"), rx1k("zentrix_1.so"), rx4k("zentrix_4k.so"), rx8k("zentrix_8k.so");
