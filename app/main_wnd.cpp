@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QMenu>
 #include <QWidget>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 
@@ -86,7 +87,8 @@ void CMainWnd::InitWindow() {
     if (exposed) {
       exposed_once_ = true;
       ReportFirstShown();
-      EnsureTray();
+      // After this exposure has been painted: the filter runs before Qt paints the window.
+      QTimer::singleShot(0, GetWidget(), [this] { EnsureTray(); });
     }
     page_.device().monitor.SetDisplayShown(exposed);
   });

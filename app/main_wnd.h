@@ -38,8 +38,8 @@ class CMainWnd : public WindowImplBase {
   CDPIMsg* dpi_indicator() const { return dynamic_cast<CDPIMsg*>(CWindowWnd::FromHandle(dpi_)); }
   const HookLibrary& hook() const { return hook_; }
   CTrayIcon& tray() { return tray_; }
-  // Makes the tray icon where there is a tray, once: at the window's first exposure, or sooner
-  // for whatever needs it (a start put away, a close). Asking the desktop for its tray takes
+  // Makes the tray icon where there is a tray, once: once the window's first exposure has been
+  // painted, or sooner for whatever needs it (a start put away, a close). Asking the desktop for its tray takes
   // round trips that the first frame need not wait for.
   void EnsureTray();
   // What the mouse last said of its power, as the tray shows it.

@@ -103,7 +103,8 @@ TEST(TrayBatteryTest, EveryLookIsDrawnApart) {
 TEST_F(AppTest, TheTrayShowsTheBatteryAndTheConnection) {
   Start({Connection::k4k}, true);
   EXPECT_FALSE(wnd_->tray().IsCreated());  // the first frame does not wait for the desktop's tray
-  QApplication::processEvents();           // the window is exposed
+  // The window is exposed and painted; the tray comes after.
+  for (int i = 0; i < 10 && !wnd_->tray().IsCreated(); ++i) QApplication::processEvents();
   ASSERT_TRUE(wnd_->tray().IsCreated());
   mouse_.SetBattery(57);
   Settle();
