@@ -89,7 +89,9 @@ std::shared_ptr<const LayoutNode> ParseLayout(const CDuiString& xml, std::string
       if (error) *error = "cannot read " + path.utf8();
       return nullptr;
     }
-    text = file.readAll().toStdString();
+    // Read as UTF-8 whatever the file declares; a byte that is not UTF-8 becomes U+FFFD instead
+    // of costing the whole file (a language file edited in Latin-1, say).
+    text = QString::fromUtf8(file.readAll()).toUtf8().toStdString();
   }
   std::string why;
   std::shared_ptr<const LayoutNode> root = ParseLayoutText(text, &why);

@@ -488,6 +488,11 @@ TEST(UiBuilder, EachBuildReadsTheFileAsItIsNow) {
   auto* row = static_cast<CContainerUI*>(two.get());
   ASSERT_EQ(row->GetCount(), 2);
   EXPECT_EQ(row->GetItemAt(1)->GetName().utf8(), "third");
+  // A byte that is not UTF-8 (a Latin-1 "\xc4") costs only its character, not the file.
+  write("<HorizontalLayout><Label name=\"caption\" text=\"\xc4rger\"/></HorizontalLayout>");
+  std::unique_ptr<CControlUI> three(b.Create(CDuiString(file)));
+  ASSERT_NE(three, nullptr) << b.error();
+  EXPECT_EQ(static_cast<CContainerUI*>(three.get())->GetItemAt(0)->GetText().str(), u"\ufffdrger");
 }
 
 TEST(UiString, FormatsAndComparesWithoutRegardToCase) {
