@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QXmlStreamReader>
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <vector>
@@ -21,6 +23,9 @@ namespace {
 constexpr double kDefaultMiterLimit = 4;
 // Rounded corners are drawn as whole percentages of the half side, as the SVG library does.
 constexpr double kCornerPercentScale = 100;
+// The largest side a drawing may say it has: the skin's pictures are icons, and a damaged file
+// must not make the cache allocate an image of gigabytes.
+constexpr double kMaxSide = 4096;
 
 struct Paint {
   enum Kind { kNone, kColor, kGradient } kind = kNone;
@@ -124,7 +129,7 @@ double ToNumber(QStringView s, double fallback = 0) {
   if (s.endsWith(u"px")) s.chop(2);
   bool ok = false;
   const double v = s.toDouble(&ok);
-  return ok ? v : fallback;
+  return ok && std::isfinite(v) ? v : fallback;
 }
 
 // A number or a percentage, as gradient coordinates and stop offsets are written.
@@ -306,7 +311,7 @@ std::optional<Item> ShapeOf(QStringView tag, const QXmlStreamAttributes& a, cons
     item.shape = Shape::kRect;
     item.rect = QRectF(Attr(a, "x"), Attr(a, "y"), Attr(a, "width"), Attr(a, "height"));
     if (item.rect.isEmpty()) return std::nullopt;
-    double rx = Attr(a, "rx"), ry = Attr(a, "ry");
+    double rx = std::max(0.0, Attr(a, "rx")), ry = std::max(0.0, Attr(a, "ry"));
     rx = std::min(rx, item.rect.width() / 2);
     ry = std::min(ry, item.rect.height() / 2);
     if (rx && !ry) ry = rx;
@@ -382,7 +387,10 @@ std::optional<Drawing> Parse(const QString& file) {
       if (auto item = ShapeOf(tag, a, styles.back(), file)) d.items.push_back(std::move(*item));
     }
   }
-  if (xml.hasError() || !seen_root || d.size.isEmpty()) {
+  const auto sane = [](const QSizeF& s) { return s.width() <= kMaxSide && s.height() <= kMaxSide; };
+  const bool box_ok = d.view_box.isEmpty() || (d.view_box.width() > 1e-6 && d.view_box.height() > 1e-6 &&
+                                                std::isfinite(d.view_box.left()) && std::isfinite(d.view_box.top()));
+  if (xml.hasError() || !seen_root || d.size.isEmpty() || !sane(d.size) || !box_ok) {
     DUI__Trace(u"svg: not a drawing: " + CDuiString(file).str() + u" " + CDuiString(xml.errorString()).str());
     return std::nullopt;
   }

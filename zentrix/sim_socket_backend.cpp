@@ -317,10 +317,12 @@ class Link {
   std::thread rx_;
 };
 
-// One opened interface on a connection of its own: only its input reports and the replies to
-// its calls come there, so no thread but the one that needs them reads the socket. The reader
-// in Read, or a caller waiting for its reply, receives for everybody meanwhile; the others wait
-// for it. An input report thus wakes the reading thread alone.
+// One opened interface on a connection of its own: its input reports and the replies to its
+// calls come there, and also what the mouse tells every client (plug and unplug, Bluetooth
+// notifications), which is read and dropped here. No thread but the one that needs them reads
+// the socket: the reader in Read, or a caller waiting for its reply, receives for everybody
+// meanwhile; the others wait for it. An input report thus wakes the reading thread alone; a
+// connection nobody reads keeps those broadcasts in the socket until its next call.
 class Channel {
  public:
   // Null when the mouse does not answer or refuses to open `device_path`.

@@ -92,6 +92,11 @@ TEST(SvgImage, WhatCannotBeDrawnReadsAsNull) {
       {"bad_path.svg", "<svg width=\"4\" height=\"4\"><path d=\"M0 0 L4 4 L x\"/></svg>", true},
       {"arc.svg", "<svg width=\"4\" height=\"4\"><path d=\"M0 0 L4 0 L4 4 A1 1 0 0 1 0 4\"/></svg>", true},
       {"unknown_gradient.svg", "<svg width=\"4\" height=\"4\"><rect width=\"4\" height=\"4\" fill=\"url(#x)\"/></svg>", true},
+      // Sizes a damaged file may say: no image of gigabytes, no non-finite numbers.
+      {"huge.svg", "<svg width=\"20000\" height=\"20000\"/>", false},
+      {"nan_size.svg", "<svg width=\"nan\" height=\"inf\"/>", false},
+      {"tiny_box.svg", "<svg width=\"4\" height=\"4\" viewBox=\"0 0 1e-300 1e-300\"/>", false},
+      {"odd_corners.svg", "<svg width=\"4\" height=\"4\"><rect width=\"4\" height=\"4\" rx=\"nan\" ry=\"-3\"/></svg>", true},
   };
   EXPECT_TRUE(ReadSvgImage(dir.filePath("missing.svg")).isNull());
   EXPECT_TRUE(ReadSkinPixmap(dir.filePath("missing.svg")).isNull());
