@@ -140,6 +140,17 @@ int Dial(const std::string& path, wire::Stream& in) {
   return fd;
 }
 
+// Writes request `id` of `type` with its fields; false when the socket refused it. Several
+// threads may send on one connection, so the write is whole under `send_mu`.
+template <typename Fields>
+bool SendRequest(int fd, std::mutex& send_mu, wire::Type type, uint32_t id, Fields& fields) {
+  wire::Writer w(type);
+  w.U32(id);
+  fields(w);
+  std::lock_guard<std::mutex> lock(send_mu);
+  return wire::SendAll(fd, w.Finish());
+}
+
 // One connection to the simulated mouse for the interface list and hotplug events. Once it is
 // lost it stays lost, and the backend makes a new one. Devices have connections of their own.
 class Link {
@@ -183,14 +194,7 @@ class Link {
       id = next_id_++;
       pending_[id];
     }
-    wire::Writer w(type);
-    w.U32(id);
-    fields(w);
-    bool sent;
-    {
-      std::lock_guard<std::mutex> lock(send_mu_);
-      sent = wire::SendAll(fd_, w.Finish());
-    }
+    const bool sent = SendRequest(fd_, send_mu_, type, id, fields);
     std::unique_lock<std::mutex> lock(mu_);
     if (sent) {
       cv_.wait_until(lock, Clock::now() + kReplyTimeout, [&] { return closed_ || pending_[id].has_value(); });
@@ -365,14 +369,7 @@ class Channel {
       id = next_id_++;
       pending_[id];
     }
-    wire::Writer w(type);
-    w.U32(id);
-    fields(w);
-    bool sent;
-    {
-      std::lock_guard<std::mutex> lock(send_mu_);
-      sent = wire::SendAll(fd_, w.Finish());
-    }
+    const bool sent = SendRequest(fd_, send_mu_, type, id, fields);
     std::unique_lock<std::mutex> lock(mu_);
     if (sent) Pump(lock, [&] { return pending_[id].has_value(); }, Clock::now() + kReplyTimeout, false);
     std::optional<ReplyData> reply = std::move(pending_[id]);
