@@ -274,6 +274,7 @@ void OnHotplug(const HotplugEvent& event) {
 bool StartMonitor() {
   JoinFinishedMonitorThread();
   g_bSuspended = false;  // a resume that never came must not keep a new monitor idle
+  WakeReaders();         // nor a reader that went to sleep for it
   HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!ready) return false;
   DWORD thread_id = 0;
