@@ -205,8 +205,8 @@ bool CPaintManagerUI::AttachDialog(CControlUI* root) {
   root->SetManager(this, nullptr);
   PlaceRoot(root);
   if (QWidget* w = host_ ? root->GetWidget() : nullptr) {
-    // A root placed in a window not shown yet is shown with it, laid out once with the texts
-    // and values the window starts with; showing it now would lay out the whole tree twice.
+    // A root placed in a window not shown yet is shown with it, laid out with the texts and
+    // values the window starts with; shown now, it would be laid out before they are set too.
     const bool shows_with_host = !host_->isVisible() && !w->testAttribute(Qt::WA_WState_ExplicitShowHide);
     if (!(root->IsVisible() && shows_with_host)) w->setVisible(root->IsVisible());
   }
